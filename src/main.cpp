@@ -1,0 +1,26 @@
+// greeting: greets once, in two lines, and ends. Each line names the output
+// route that writes it: the first goes through C's printf, the second through
+// C++'s std::cout.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+int main()
+{
+    std::printf("Hello Belmorax, C style\n");
+    std::cout << "Hello Belmorax, C++ style \n";
+
+    // std::cout stays synchronised with stdio, so both lines now sit in
+    // stdout's buffer, in the order written. Pushing it out here rather than
+    // leaving it to exit is what lets a refused write (a full disk, a closed
+    // descriptor, a reader that has gone) be reported instead of lost.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || std::cout.fail()) {
+        int const reason = errno;
+        std::fprintf(stderr, "greeting: write error: %s\n", std::strerror(reason));
+        return EXIT_FAILURE;
+    }
+    return EXIT_SUCCESS;
+}
