@@ -1,0 +1,20 @@
+# Builds the Debian package and the tarball and checks what they hold.
+# -D CPACK=... -D CONFIG_FILE=CPackConfig.cmake -D CONFIG=... -D SCRATCH=...
+file(REMOVE_RECURSE "${SCRATCH}")
+execute_process(COMMAND ${CPACK} -G "DEB;TGZ" -C "${CONFIG}" --config "${CONFIG_FILE}" -B "${SCRATCH}"
+  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+file(GLOB deb "${SCRATCH}/*.deb")
+file(GLOB tgz "${SCRATCH}/*.tar.gz")
+execute_process(COMMAND dpkg-deb -c ${deb} OUTPUT_VARIABLE deb_files COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tzf ${tgz} OUTPUT_VARIABLE tgz_files COMMAND_ERROR_IS_FATAL ANY)
+foreach(file usr/bin/greeting usr/share/man/man1/greeting.1)
+  if(NOT deb_files MATCHES " \\./${file}\n")
+    message(FATAL_ERROR "${deb} lacks ${file}:\n${deb_files}")
+  endif()
+endforeach()
+foreach(file bin/greeting share/man/man1/greeting.1)
+  if(NOT tgz_files MATCHES "/${file}\n")
+    message(FATAL_ERROR "${tgz} lacks ${file}:\n${tgz_files}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE "${SCRATCH}")
