@@ -15,15 +15,15 @@
 #include <sys/wait.h>
 #include <time.h>
 
-extern char **environ;
+extern char** environ;
 
-static int compare_doubles(const void *a, const void *b)
+static int compare_doubles(const void* a, const void* b)
 {
-    double x = *(const double *)a, y = *(const double *)b;
+    double x = *(const double*)a, y = *(const double*)b;
     return (x > y) - (x < y);
 }
 
-static double median(double *values, int count)
+static double median(double* values, int count)
 {
     qsort(values, (size_t)count, sizeof *values, compare_doubles);
     return count % 2 ? values[count / 2] : (values[count / 2 - 1] + values[count / 2]) / 2;
@@ -37,9 +37,9 @@ static double now_us(void)
 }
 
 /* Starts the program once, waits for it; returns its peak RSS in kB. */
-static long start_once(char *program, posix_spawn_file_actions_t *files)
+static long start_once(char* program, posix_spawn_file_actions_t* files)
 {
-    char *argv[] = {program, NULL};
+    char* argv[] = {program, NULL};
     pid_t pid;
     int status;
     struct rusage usage;
@@ -55,7 +55,7 @@ static long start_once(char *program, posix_spawn_file_actions_t *files)
     return usage.ru_maxrss;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc < 4) {
         fprintf(stderr, "usage: startup ROUNDS STARTS_PER_ROUND PROGRAM...\n");
@@ -70,8 +70,8 @@ int main(int argc, char **argv)
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
 
-    double *wall = calloc((size_t)(rounds * programs), sizeof *wall);
-    double *rss = calloc((size_t)(rounds * starts * programs), sizeof *rss);
+    double* wall = calloc((size_t)(rounds * programs), sizeof *wall);
+    double* rss = calloc((size_t)(rounds * starts * programs), sizeof *rss);
     if (!wall || !rss) return 1;
     for (int round = 0; round < rounds; ++round) {
         for (int i = 0; i < programs; ++i) {

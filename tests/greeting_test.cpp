@@ -22,7 +22,8 @@
 
 extern char** environ;
 
-namespace {
+namespace
+{
 
 constexpr char kGreeting[] = "Hello Belmorax, C style\nHello Belmorax, C++ style \n";
 static_assert(sizeof kGreeting - 1 == 51, "the greeting is 51 bytes");
@@ -116,8 +117,8 @@ Outcome run(Launch launch)
     auto envp = c_strings(launch.env);
 
     pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, argv[0], &files, &attributes, argv.data(),
-                                     launch.inherit_env ? environ : envp.data());
+    const int spawned =
+        posix_spawnp(&pid, argv[0], &files, &attributes, argv.data(), launch.inherit_env ? environ : envp.data());
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
     if (out_pipe[1] != -1) close(out_pipe[1]);
@@ -154,7 +155,9 @@ struct ArgumentsCase {
     std::vector<std::string> args;
 };
 
-class Arguments : public testing::TestWithParam<ArgumentsCase> {};
+class Arguments : public testing::TestWithParam<ArgumentsCase>
+{
+};
 
 TEST_P(Arguments, AreIgnored)
 {
@@ -163,13 +166,14 @@ TEST_P(Arguments, AreIgnored)
     expect_greeting(run(launch));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Greeting, Arguments,
-    testing::Values(ArgumentsCase{"none", {}}, ArgumentsCase{"help_and_version", {"--help", "-h", "--version", "-v"}},
-                    ArgumentsCase{"empty_strings", {"", ""}}, ArgumentsCase{"end_of_options", {"--", "-"}},
-                    ArgumentsCase{"printf_directives", {"%s%n%x", "%%"}},
-                    ArgumentsCase{"many", std::vector<std::string>(5000, "x")}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Greeting, Arguments,
+                         testing::Values(ArgumentsCase{"none", {}},
+                                         ArgumentsCase{"help_and_version", {"--help", "-h", "--version", "-v"}},
+                                         ArgumentsCase{"empty_strings", {"", ""}},
+                                         ArgumentsCase{"end_of_options", {"--", "-"}},
+                                         ArgumentsCase{"printf_directives", {"%s%n%x", "%%"}},
+                                         ArgumentsCase{"many", std::vector<std::string>(5000, "x")}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Where standard output leads, what the environment holds and whether
 // standard input is open change nothing: the same 51 bytes, in order.
@@ -178,9 +182,14 @@ struct SurroundingsCase {
     Launch launch;
 };
 
-class Surroundings : public testing::TestWithParam<SurroundingsCase> {};
+class Surroundings : public testing::TestWithParam<SurroundingsCase>
+{
+};
 
-TEST_P(Surroundings, ChangeNothing) { expect_greeting(run(GetParam().launch)); }
+TEST_P(Surroundings, ChangeNothing)
+{
+    expect_greeting(run(GetParam().launch));
+}
 
 Launch with_stdin_closed()
 {
@@ -204,16 +213,16 @@ Launch with_stdout(Stdout out)
     return launch;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Greeting, Surroundings,
-    testing::Values(
-        SurroundingsCase{"stdout_pipe", with_stdout(Stdout::pipe)},
-        SurroundingsCase{"stdout_regular_file", with_stdout(Stdout::file)},
-        SurroundingsCase{"stdin_closed", with_stdin_closed()}, SurroundingsCase{"environment_empty", with_environment({})},
-        SurroundingsCase{"environment_unusual",
-                         with_environment({"LC_ALL=tr_TR.UTF-8", "LANG=ja_JP.eucJP", "POSIXLY_CORRECT=1",
-                                           "GREETING=%s%n", "MALLOC_PERTURB_=165"})}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Greeting, Surroundings,
+                         testing::Values(SurroundingsCase{"stdout_pipe", with_stdout(Stdout::pipe)},
+                                         SurroundingsCase{"stdout_regular_file", with_stdout(Stdout::file)},
+                                         SurroundingsCase{"stdin_closed", with_stdin_closed()},
+                                         SurroundingsCase{"environment_empty", with_environment({})},
+                                         SurroundingsCase{"environment_unusual",
+                                                          with_environment({"LC_ALL=tr_TR.UTF-8", "LANG=ja_JP.eucJP",
+                                                                            "POSIXLY_CORRECT=1", "GREETING=%s%n",
+                                                                            "MALLOC_PERTURB_=165"})}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A refused write is reported on standard error and fails the run.
 struct RefusedCase {
@@ -223,7 +232,9 @@ struct RefusedCase {
     const char* diagnostic;
 };
 
-class RefusedWrites : public testing::TestWithParam<RefusedCase> {};
+class RefusedWrites : public testing::TestWithParam<RefusedCase>
+{
+};
 
 TEST_P(RefusedWrites, AreReportedAndFail)
 {
@@ -236,13 +247,14 @@ TEST_P(RefusedWrites, AreReportedAndFail)
     EXPECT_EQ(WEXITSTATUS(outcome.status), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Greeting, RefusedWrites,
-    testing::Values(
-        RefusedCase{"full_device", Stdout::dev_full, false, "greeting: write error: No space left on device\n"},
-        RefusedCase{"stdout_closed", Stdout::closed, false, "greeting: write error: Bad file descriptor\n"},
-        RefusedCase{"reader_gone_sigpipe_ignored", Stdout::reader_gone, true, "greeting: write error: Broken pipe\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Greeting, RefusedWrites,
+                         testing::Values(RefusedCase{"full_device", Stdout::dev_full, false,
+                                                     "greeting: write error: No space left on device\n"},
+                                         RefusedCase{"stdout_closed", Stdout::closed, false,
+                                                     "greeting: write error: Bad file descriptor\n"},
+                                         RefusedCase{"reader_gone_sigpipe_ignored", Stdout::reader_gone, true,
+                                                     "greeting: write error: Broken pipe\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // With SIGPIPE at its default, a gone reader ends the program by that signal,
 // silently, as Unix filters do.
