@@ -16,14 +16,12 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 extern char** environ;
 
-namespace
-{
+namespace {
 
 constexpr char kGreeting[] = "Hello Belmorax, C style\nHello Belmorax, C++ style \n";
 static_assert(sizeof kGreeting - 1 == 51, "the greeting is 51 bytes");
@@ -155,9 +153,7 @@ struct ArgumentsCase {
     std::vector<std::string> args;
 };
 
-class Arguments : public testing::TestWithParam<ArgumentsCase>
-{
-};
+class Arguments : public testing::TestWithParam<ArgumentsCase> {};
 
 TEST_P(Arguments, AreIgnored)
 {
@@ -182,9 +178,7 @@ struct SurroundingsCase {
     Launch launch;
 };
 
-class Surroundings : public testing::TestWithParam<SurroundingsCase>
-{
-};
+class Surroundings : public testing::TestWithParam<SurroundingsCase> {};
 
 TEST_P(Surroundings, ChangeNothing)
 {
@@ -232,9 +226,7 @@ struct RefusedCase {
     const char* diagnostic;
 };
 
-class RefusedWrites : public testing::TestWithParam<RefusedCase>
-{
-};
+class RefusedWrites : public testing::TestWithParam<RefusedCase> {};
 
 TEST_P(RefusedWrites, AreReportedAndFail)
 {
