@@ -8,7 +8,9 @@ else()
 endif()
 set(expected "Hello Belmorax, C style${eol}Hello Belmorax, C++ style ${eol}")
 
-set(out "${CMAKE_CURRENT_BINARY_DIR}/check_output_${LINE_END}.out")
+# A name of its own, so that runs in parallel never share the file.
+string(RANDOM LENGTH 12 token)
+set(out "${CMAKE_CURRENT_BINARY_DIR}/check_output_${token}.out")
 execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${ARGS}
   OUTPUT_FILE "${out}" ERROR_VARIABLE err RESULT_VARIABLE status)
 file(READ "${out}" output_hex HEX)
