@@ -3,33 +3,170 @@
 // exactly which bytes come out where, and how the process ends.
 //
 // Usage: greeting_test [gtest options] [LAUNCHER...] PROGRAM
+// GREETING_CLOSE_FAILING_DIR names a directory on a file system whose files
+// fail when closed; the test that needs one is skipped without it.
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
+#include <linux/magic.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <iterator>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
-constexpr char kGreeting[] = "Hello Belmorax, C style\nHello Belmorax, C++ style \n";
-static_assert(sizeof kGreeting - 1 == 51, "the greeting is 51 bytes");
+constexpr std::string_view kGreeting = "Hello Belmorax, C style\nHello Belmorax, C++ style \n";
+static_assert(kGreeting.size() == 24 + 27);
 
-// The program under test, after any launcher (valgrind, say).
-std::vector<std::string> g_command;
+// The program under test, after any launcher (valgrind, say). Set once, by main.
+std::vector<std::string> g_command;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
-enum class Stdout { pipe, file, closed, dev_full, reader_gone };
+// Signals this driver ignores, so that a child can inherit them ignored.
+constexpr std::array kInheritableSignals = {SIGPIPE, SIGXFSZ};
+
+// A call that sets up a run failed: the test fails, naming the call.
+void check(int error, const char* call)
+{
+    if (error != 0) {
+        throw std::system_error(error, std::generic_category(), call);
+    }
+}
+
+void check_errno(bool succeeded, const char* call)
+{
+    if (!succeeded) {
+        throw std::system_error(errno, std::generic_category(), call);
+    }
+}
+
+class Descriptor {
+  public:
+    Descriptor() = default;
+    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor(Descriptor&&) = delete;
+    Descriptor& operator=(Descriptor&&) = delete;
+
+    [[nodiscard]] int get() const { return descriptor_; }
+    void reset(int descriptor = -1)
+    {
+        if (descriptor_ != -1) {
+            close(descriptor_);
+        }
+        descriptor_ = descriptor;
+    }
+
+  private:
+    int descriptor_ = -1;
+};
+
+class FileActions {
+  public:
+    FileActions() { check(posix_spawn_file_actions_init(&actions_), "posix_spawn_file_actions_init"); }
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    FileActions(FileActions&&) = delete;
+    FileActions& operator=(FileActions&&) = delete;
+
+    void open(int descriptor, const std::string& path, int flags)
+    {
+        constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
+        check(posix_spawn_file_actions_addopen(&actions_, descriptor, path.c_str(), flags, kOwnerOnly),
+              "posix_spawn_file_actions_addopen");
+    }
+    void close(int descriptor)
+    {
+        check(posix_spawn_file_actions_addclose(&actions_, descriptor), "posix_spawn_file_actions_addclose");
+    }
+    void dup2(int from, int onto)
+    {
+        check(posix_spawn_file_actions_adddup2(&actions_, from, onto), "posix_spawn_file_actions_adddup2");
+    }
+    [[nodiscard]] const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+  private:
+    posix_spawn_file_actions_t actions_{};
+};
+
+// The child starts with no signal blocked, and with the inheritable signals
+// at their defaults unless asked to keep them ignored.
+class SpawnAttributes {
+  public:
+    explicit SpawnAttributes(const std::vector<int>& keep_ignored)
+    {
+        check(posix_spawnattr_init(&attributes_), "posix_spawnattr_init");
+        sigset_t signals;
+        sigemptyset(&signals);
+        check(posix_spawnattr_setsigmask(&attributes_, &signals), "posix_spawnattr_setsigmask");
+        for (const int signal : kInheritableSignals) {
+            if (std::find(keep_ignored.begin(), keep_ignored.end(), signal) == keep_ignored.end()) {
+                sigaddset(&signals, signal);
+            }
+        }
+        check(posix_spawnattr_setsigdefault(&attributes_, &signals), "posix_spawnattr_setsigdefault");
+        check(posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+              "posix_spawnattr_setflags");
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    SpawnAttributes(SpawnAttributes&&) = delete;
+    SpawnAttributes& operator=(SpawnAttributes&&) = delete;
+
+    [[nodiscard]] const posix_spawnattr_t* get() const { return &attributes_; }
+
+  private:
+    posix_spawnattr_t attributes_{};
+};
+
+// posix_spawn cannot give the child a resource limit, so this process takes
+// it on just for the spawn, which the child inherits, and then drops it.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(std::optional<rlim_t> bytes)
+    {
+        check_errno(getrlimit(RLIMIT_FSIZE, &saved_) == 0, "getrlimit");
+        if (!bytes) {
+            return;
+        }
+        rlimit limit = saved_;
+        limit.rlim_cur = *bytes;
+        check_errno(setrlimit(RLIMIT_FSIZE, &limit) == 0, "setrlimit");
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    FileSizeLimit(FileSizeLimit&&) = delete;
+    FileSizeLimit& operator=(FileSizeLimit&&) = delete;
+
+  private:
+    rlimit saved_{};
+};
+
+enum class Stdout { pipe, file, closed, dev_full, reader_gone, close_failing_file };
 
 struct Launch {
     std::vector<std::string> args;
@@ -37,7 +174,8 @@ struct Launch {
     bool inherit_env = true;
     bool close_stdin = false;
     Stdout out = Stdout::pipe;
-    bool ignore_sigpipe = false;
+    std::vector<int> ignored_signals;
+    std::optional<rlim_t> file_size_limit;
 };
 
 struct Outcome {
@@ -46,105 +184,150 @@ struct Outcome {
     int status = -1;  // as waitpid reports it
 };
 
+std::string close_failing_dir()
+{
+    const char* const dir = std::getenv("GREETING_CLOSE_FAILING_DIR");  // NOLINT(concurrency-mt-unsafe)
+    return dir == nullptr ? "" : dir;
+}
+
 std::string slurp(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// Reads what comes through each pipe, as it comes, until every writer has
+// closed it.
+void read_to_end(const std::vector<std::pair<int, std::string*>>& pipes)
+{
+    std::vector<pollfd> open;
+    open.reserve(pipes.size());
+    for (const auto& pipe : pipes) {
+        open.push_back({.fd = pipe.first, .events = POLLIN, .revents = 0});
+    }
+    std::array<char, 4096> buffer{};
+    while (!open.empty()) {
+        check_errno(poll(open.data(), open.size(), -1) >= 0, "poll");
+        for (auto ready = open.begin(); ready != open.end();) {
+            if (ready->revents == 0) {
+                ++ready;
+                continue;
+            }
+            const ssize_t count = read(ready->fd, buffer.data(), buffer.size());
+            check_errno(count >= 0, "read");
+            if (count == 0) {
+                ready = open.erase(ready);
+                continue;
+            }
+            const int descriptor = ready->fd;
+            const auto& pipe = *std::find_if(pipes.begin(), pipes.end(),
+                                             [descriptor](const auto& pipe) { return pipe.first == descriptor; });
+            pipe.second->append(buffer.data(), static_cast<std::size_t>(count));
+            ++ready;
+        }
+    }
 }
 
 std::vector<char*> c_strings(std::vector<std::string>& strings)
 {
     std::vector<char*> pointers;
-    for (auto& s : strings) pointers.push_back(s.data());
+    pointers.reserve(strings.size() + 1);
+    for (auto& string : strings) {
+        pointers.push_back(string.data());
+    }
     pointers.push_back(nullptr);
     return pointers;
 }
 
-Outcome run(Launch launch)
+struct Pipe {
+    Descriptor reader;
+    Descriptor writer;
+};
+
+void open_pipe(Pipe& pipe)
 {
-    Outcome outcome;
-    const std::string scratch = testing::TempDir() + "greeting_test_" + std::to_string(getpid());
-    const std::string out_path = scratch + ".out";
-    const std::string err_path = scratch + ".err";
+    std::array<int, 2> ends{};
+    check_errno(pipe2(ends.data(), O_CLOEXEC) == 0, "pipe2");
+    pipe.reader.reset(ends[0]);
+    pipe.writer.reset(ends[1]);
+}
 
-    int out_pipe[2] = {-1, -1};
-    if (launch.out == Stdout::pipe || launch.out == Stdout::reader_gone) {
-        if (pipe2(out_pipe, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe2 failed";
-        if (launch.out == Stdout::reader_gone) {
-            close(out_pipe[0]);
-            out_pipe[0] = -1;
-        }
+Outcome run(const Launch& launch)
+{
+    // Standard error always goes to a pipe: under a file-size limit a file
+    // would cut the diagnostic short.
+    Pipe err;
+    open_pipe(err);
+    std::optional<Pipe> out;
+    const std::string out_path = launch.out == Stdout::close_failing_file
+                                     ? close_failing_dir() + "/greeting.out"
+                                     : testing::TempDir() + "greeting_test_" + std::to_string(getpid()) + ".out";
+
+    FileActions files;
+    if (launch.close_stdin) {
+        files.close(STDIN_FILENO);
+    } else {
+        files.open(STDIN_FILENO, "/dev/null", O_RDONLY);
     }
-
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    if (launch.close_stdin)
-        posix_spawn_file_actions_addclose(&files, 0);
-    else
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
     switch (launch.out) {
     case Stdout::pipe:
     case Stdout::reader_gone:
-        posix_spawn_file_actions_adddup2(&files, out_pipe[1], 1);
+        open_pipe(out.emplace());
+        if (launch.out == Stdout::reader_gone) {
+            out->reader.reset();
+        }
+        files.dup2(out->writer.get(), STDOUT_FILENO);
         break;
     case Stdout::file:
-        posix_spawn_file_actions_addopen(&files, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    case Stdout::close_failing_file:
+        files.open(STDOUT_FILENO, out_path, O_WRONLY | O_CREAT | O_TRUNC);
         break;
     case Stdout::closed:
-        posix_spawn_file_actions_addclose(&files, 1);
+        files.close(STDOUT_FILENO);
         break;
     case Stdout::dev_full:
-        posix_spawn_file_actions_addopen(&files, 1, "/dev/full", O_WRONLY, 0);
+        files.open(STDOUT_FILENO, "/dev/full", O_WRONLY);
         break;
     }
-    posix_spawn_file_actions_addopen(&files, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-
-    // This driver ignores SIGPIPE; the child gets the default unless asked.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    if (!launch.ignore_sigpipe) sigaddset(&signals, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    files.dup2(err.writer.get(), STDERR_FILENO);
+    const SpawnAttributes attributes(launch.ignored_signals);
 
     std::vector<std::string> argv_strings = g_command;
     argv_strings.insert(argv_strings.end(), launch.args.begin(), launch.args.end());
+    std::vector<std::string> env_strings = launch.env;
     auto argv = c_strings(argv_strings);
-    auto envp = c_strings(launch.env);
+    auto envp = c_strings(env_strings);
 
     pid_t pid = -1;
-    const int spawned =
-        posix_spawnp(&pid, argv[0], &files, &attributes, argv.data(), launch.inherit_env ? environ : envp.data());
-    posix_spawn_file_actions_destroy(&files);
-    posix_spawnattr_destroy(&attributes);
-    if (out_pipe[1] != -1) close(out_pipe[1]);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
-        return outcome;
+    {
+        const FileSizeLimit limit(launch.file_size_limit);
+        check(posix_spawnp(&pid, argv.front(), files.get(), attributes.get(), argv.data(),
+                           launch.inherit_env ? environ : envp.data()),
+              argv.front());
     }
 
-    if (out_pipe[0] != -1) {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(out_pipe[0], buffer, sizeof buffer)) > 0) outcome.out.append(buffer, n);
-        close(out_pipe[0]);
+    Outcome outcome;
+    err.writer.reset();
+    std::vector<std::pair<int, std::string*>> pipes = {{err.reader.get(), &outcome.err}};
+    if (out) {
+        out->writer.reset();
+        if (out->reader.get() != -1) {
+            pipes.emplace_back(out->reader.get(), &outcome.out);
+        }
     }
-    if (waitpid(pid, &outcome.status, 0) != pid) ADD_FAILURE() << "waitpid failed";
-    if (launch.out == Stdout::file) outcome.out = slurp(out_path);
-    outcome.err = slurp(err_path);
-    std::remove(out_path.c_str());
-    std::remove(err_path.c_str());
+    read_to_end(pipes);
+    check_errno(waitpid(pid, &outcome.status, 0) == pid, "waitpid");
+    if (launch.out == Stdout::file || launch.out == Stdout::close_failing_file) {
+        outcome.out = slurp(out_path);
+        std::remove(out_path.c_str());  // NOLINT(cert-err33-c): a scratch file left behind harms nothing
+    }
     return outcome;
 }
 
-void expect_greeting(const Outcome& outcome)
+void expect_exit_status(const Outcome& outcome, int status)
 {
-    EXPECT_EQ(outcome.out, kGreeting);
-    EXPECT_EQ(outcome.err, "");
     ASSERT_TRUE(WIFEXITED(outcome.status)) << "wait status " << outcome.status;
-    EXPECT_EQ(WEXITSTATUS(outcome.status), 0);
+    EXPECT_EQ(WEXITSTATUS(outcome.status), status);
 }
 
 constexpr auto case_name = [](const auto& info) { return std::string(info.param.name); };
@@ -158,7 +341,10 @@ class Succeeds : public testing::TestWithParam<Case> {};
 
 TEST_P(Succeeds, WithTheSameTwoLines)
 {
-    expect_greeting(run(GetParam().launch));
+    const Outcome outcome = run(GetParam().launch);
+    EXPECT_EQ(outcome.out, kGreeting);
+    EXPECT_EQ(outcome.err, "");
+    expect_exit_status(outcome, 0);
 }
 
 // Arguments are accepted and ignored, whatever they look like.
@@ -184,11 +370,13 @@ INSTANTIATE_TEST_SUITE_P(Surroundings, Succeeds,
                                                .inherit_env = false}}),
                          case_name);
 
-// A refused write is reported on standard error, in one line, and fails the run.
+// A refused write is reported on standard error, in one line, and fails the
+// run; what was written before the refusal stays written.
 struct RefusedCase {
     const char* name;
     Launch launch;
-    const char* diagnostic;
+    std::string_view diagnostic;
+    std::string_view written;
 };
 
 class RefusedWrites : public testing::TestWithParam<RefusedCase> {};
@@ -197,9 +385,11 @@ TEST_P(RefusedWrites, AreReportedAndFail)
 {
     const Outcome outcome = run(GetParam().launch);
     EXPECT_EQ(outcome.err, GetParam().diagnostic);
-    ASSERT_TRUE(WIFEXITED(outcome.status)) << "wait status " << outcome.status;
-    EXPECT_EQ(WEXITSTATUS(outcome.status), 1);
+    EXPECT_EQ(outcome.out, GetParam().written);
+    expect_exit_status(outcome, 1);
 }
+
+constexpr rlim_t kFileSizeLimit = 30;
 
 INSTANTIATE_TEST_SUITE_P(
     Greeting, RefusedWrites,
@@ -207,8 +397,15 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"full_device", {.out = Stdout::dev_full}, "greeting: write error: No space left on device\n"},
         RefusedCase{"stdout_closed", {.out = Stdout::closed}, "greeting: write error: Bad file descriptor\n"},
         RefusedCase{"reader_gone_sigpipe_ignored",
-                    {.out = Stdout::reader_gone, .ignore_sigpipe = true},
-                    "greeting: write error: Broken pipe\n"}),
+                    {.out = Stdout::reader_gone, .ignored_signals = {SIGPIPE}},
+                    "greeting: write error: Broken pipe\n"},
+        // Both lines leave in one write, cut short by the limit: the rest is
+        // refused. Were std::cout's line still held in a buffer of its own
+        // it would go out only at exit, where no one looks.
+        RefusedCase{"file_size_limit",
+                    {.out = Stdout::file, .ignored_signals = {SIGXFSZ}, .file_size_limit = kFileSizeLimit},
+                    "greeting: write error: File too large\n",
+                    kGreeting.substr(0, kFileSizeLimit)}),
     case_name);
 
 // With SIGPIPE at its default, a gone reader ends the program by that signal,
@@ -221,17 +418,38 @@ TEST(Greeting, GoneReaderEndsItBySigpipe)
     EXPECT_EQ(WTERMSIG(outcome.status), SIGPIPE);
 }
 
+// Network and user-space file systems may take every write and refuse the
+// data only when the file is closed. Both lines reach the file system; the
+// close's refusal must still fail the run.
+TEST(CloseFailing, IsReportedAndFails)
+{
+    const std::string dir = close_failing_dir();
+    struct statfs file_system {};
+    if (dir.empty() || statfs(dir.c_str(), &file_system) != 0 || file_system.f_type != FUSE_SUPER_MAGIC) {
+        GTEST_SKIP() << "no close-failing file system is mounted at '" << dir
+                     << "' (GREETING_CLOSE_FAILING_DIR); the test close_failing_fs.mount says why";
+    }
+
+    const Outcome outcome = run({.out = Stdout::close_failing_file});
+    EXPECT_EQ(outcome.err, "greeting: write error: Input/output error\n");
+    EXPECT_EQ(outcome.out, kGreeting);
+    expect_exit_status(outcome, 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    if (argc < 2 && !GTEST_FLAG_GET(list_tests)) {
-        std::fprintf(stderr, "usage: %s [gtest options] [LAUNCHER...] PROGRAM\n", argv[0]);
+    const std::span arguments(argv, static_cast<std::size_t>(argc));
+    if (arguments.size() < 2 && !GTEST_FLAG_GET(list_tests)) {
+        std::cerr << "usage: " << arguments[0] << " [gtest options] [LAUNCHER...] PROGRAM\n";
         return 2;
     }
-    g_command.assign(argv + 1, argv + argc);
-    // Ignored here so that a child can inherit it ignored; see run().
-    signal(SIGPIPE, SIG_IGN);
+    g_command.assign(arguments.begin() + 1, arguments.end());
+    for (const int signal : kInheritableSignals) {
+        // NOLINTNEXTLINE(cert-err33-c): a signal that stays at its default fails the tests that need it ignored
+        std::signal(signal, SIG_IGN);
+    }
     return RUN_ALL_TESTS();
 }

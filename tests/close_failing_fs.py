@@ -1,0 +1,120 @@
+#!/usr/bin/python3
+"""A file system whose files take every write and fail when closed.
+
+It stands for a network or user-space file system that caches writes and
+finds out only at close that it cannot keep them: write() succeeds, close()
+fails with EIO. What was written can still be read back, which shows that
+the bytes reached the file system before the close refused them.
+
+Usage: close_failing_fs.py mount DIR     mounts it on DIR, serving in the background
+       close_failing_fs.py unmount DIR
+mount exits 77, saying why, where FUSE cannot be used here.
+"""
+
+import errno
+import os
+import stat
+import subprocess
+import sys
+import time
+
+try:
+    from fusepy import FUSE, FuseOSError, Operations
+except ImportError:  # mount says so, and skips
+    FUSE, Operations = None, object
+
+SKIP = 77
+
+
+class CloseFailingFS(Operations):
+    def __init__(self):
+        self.files = {}
+        self.now = time.time()
+
+    def getattr(self, path, fh=None):
+        times = {"st_atime": self.now, "st_mtime": self.now, "st_ctime": self.now}
+        if path == "/":
+            return {"st_mode": stat.S_IFDIR | 0o755, "st_nlink": 2, **times}
+        if path not in self.files:
+            raise FuseOSError(errno.ENOENT)
+        return {"st_mode": stat.S_IFREG | 0o644, "st_nlink": 1, "st_size": len(self.files[path]), **times}
+
+    def readdir(self, path, fh):
+        return [".", ".."] + [name[1:] for name in self.files]
+
+    def create(self, path, mode, fi=None):
+        self.files[path] = b""
+        return 0
+
+    def open(self, path, flags):
+        if path not in self.files:
+            raise FuseOSError(errno.ENOENT)
+        return 0
+
+    def truncate(self, path, length, fh=None):
+        self.files[path] = self.files[path][:length]
+
+    def read(self, path, size, offset, fh):
+        return self.files[path][offset : offset + size]
+
+    def write(self, path, data, offset, fh):
+        content = self.files[path].ljust(offset, b"\0")
+        self.files[path] = content[:offset] + data + content[offset + len(data) :]
+        return len(data)
+
+    def unlink(self, path):
+        self.files.pop(path, None)
+
+    def flush(self, path, fh):
+        # Every close(2) of a descriptor on a file here arrives as a flush.
+        raise FuseOSError(errno.EIO)
+
+
+def skip(reason):
+    print(f"skipped: {reason}")
+    sys.exit(SKIP)
+
+
+def mount(directory):
+    if FUSE is None:
+        skip("python3-fusepy is not installed")
+    try:
+        os.close(os.open("/dev/fuse", os.O_RDWR))
+    except OSError as error:
+        skip(f"/dev/fuse cannot be used: {error.strerror}")
+    os.makedirs(directory, exist_ok=True)
+    log_path = directory.rstrip("/") + ".log"
+    with open(log_path, "w") as log:
+        # The server runs on after this command ends, so it must not hold
+        # the test runner's output pipes.
+        server = subprocess.Popen([sys.executable, __file__, "serve", directory],
+                                  stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
+    for _ in range(100):
+        if os.path.ismount(directory):
+            print(f"mounted on {directory}")
+            return
+        if server.poll() is not None:
+            with open(log_path) as log:
+                message = log.read().strip()
+            if "not permitted" in message or "Permission denied" in message:
+                skip(f"FUSE cannot mount here: {message}")
+            sys.exit(f"the file system did not mount: {message}")
+        time.sleep(0.1)
+    sys.exit(f"the file system did not mount within 10 s; see {log_path}")
+
+
+def unmount(directory):
+    if os.path.ismount(directory):
+        subprocess.run(["fusermount3", "-u", directory], check=True)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3 or sys.argv[1] not in ("mount", "unmount", "serve"):
+        sys.exit(__doc__)
+    command, directory = sys.argv[1:]
+    if command == "mount":
+        mount(directory)
+    elif command == "unmount":
+        unmount(directory)
+    else:
+        FUSE(CloseFailingFS(), directory, foreground=True, nothreads=True)
