@@ -1,20 +1,47 @@
-# Builds the Debian package and the tarball and checks what they hold.
-# -D CPACK=... -D CONFIG_FILE=CPackConfig.cmake -D CONFIG=... -D SCRATCH=...
+# Builds packages and checks that each holds exactly the files an install
+# makes, at the places GNUInstallDirs gives, with the program stripped of its
+# debugging information.
+# -D CPACK=... -D CONFIG_FILE=CPackConfig.cmake -D CONFIG=... -D SCRATCH=... -D OBJDUMP=...
+# -D GENERATORS=DEB\;TGZ -D PROGRAM=bin/greeting -D FILES=share/doc/greeting/LICENSE\;...
+# (add_test hands the lists over with their semicolons escaped)
+cmake_minimum_required(VERSION 3.25)
+string(REPLACE "\\;" ";" GENERATORS "${GENERATORS}")
+string(REPLACE "\\;" ";" FILES "${FILES}")
+set(expected ${PROGRAM} ${FILES})
+list(TRANSFORM expected REPLACE "^\\./" "")
+list(SORT expected)
+
 file(REMOVE_RECURSE "${SCRATCH}")
-execute_process(COMMAND ${CPACK} -G "DEB;TGZ" -C "${CONFIG}" --config "${CONFIG_FILE}" -B "${SCRATCH}"
+execute_process(COMMAND ${CPACK} -G "${GENERATORS}" -C "${CONFIG}" --config "${CONFIG_FILE}" -B "${SCRATCH}"
   OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-file(GLOB deb "${SCRATCH}/*.deb")
-file(GLOB tgz "${SCRATCH}/*.tar.gz")
-execute_process(COMMAND dpkg-deb -c ${deb} OUTPUT_VARIABLE deb_files COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND ${CMAKE_COMMAND} -E tar tzf ${tgz} OUTPUT_VARIABLE tgz_files COMMAND_ERROR_IS_FATAL ANY)
-foreach(file usr/bin/greeting usr/share/man/man1/greeting.1)
-  if(NOT deb_files MATCHES " \\./${file}\n")
-    message(FATAL_ERROR "${deb} lacks ${file}:\n${deb_files}")
+
+set(failures "")
+foreach(generator IN LISTS GENERATORS)
+  set(unpacked "${SCRATCH}/${generator}")
+  if(generator STREQUAL "DEB")
+    file(GLOB package "${SCRATCH}/*.deb")
+    execute_process(COMMAND dpkg-deb --extract ${package} "${unpacked}" COMMAND_ERROR_IS_FATAL ANY)
+    set(root "${unpacked}/usr")
+  else()
+    file(GLOB package "${SCRATCH}/*.tar.gz" "${SCRATCH}/*.zip")
+    file(MAKE_DIRECTORY "${unpacked}")
+    execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${package} WORKING_DIRECTORY "${unpacked}"
+      COMMAND_ERROR_IS_FATAL ANY)
+    # The archives hold one directory named after the package.
+    file(GLOB root "${unpacked}/*")
+  endif()
+  file(GLOB_RECURSE found RELATIVE "${root}" "${root}/*")
+  list(SORT found)
+  if(NOT found STREQUAL expected)
+    string(APPEND failures "  ${package} holds:\n    ${found}\n  wanted:\n    ${expected}\n")
+  endif()
+  execute_process(COMMAND ${OBJDUMP} --section-headers "${root}/${PROGRAM}" OUTPUT_VARIABLE sections
+    COMMAND_ERROR_IS_FATAL ANY)
+  if(sections MATCHES " \\.debug_")
+    string(APPEND failures "  ${package}: ${PROGRAM} is not stripped:\n${sections}\n")
   endif()
 endforeach()
-foreach(file bin/greeting share/man/man1/greeting.1)
-  if(NOT tgz_files MATCHES "/${file}\n")
-    message(FATAL_ERROR "${tgz} lacks ${file}:\n${tgz_files}")
-  endif()
-endforeach()
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()
 file(REMOVE_RECURSE "${SCRATCH}")

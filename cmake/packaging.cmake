@@ -1,0 +1,115 @@
+# How greeting is installed, and the packages made of that install.
+include(GNUInstallDirs)
+include(${CMAKE_CURRENT_LIST_DIR}/release_date.cmake)
+greeting_release_date(DATE ${GREETING_RELEASE_DATE}
+  EPOCH GREETING_RELEASE_EPOCH RFC2822 GREETING_RELEASE_DATE_RFC2822)
+file(STRINGS LICENSE GREETING_COPYRIGHT_NOTICE REGEX "^Copyright " LIMIT_COUNT 1)
+
+set(CPACK_PACKAGE_VENDOR "the greeting authors")
+set(CPACK_PACKAGE_CONTACT "greeting maintainers <maintainers@users.noreply.c-seed-3fb466da.example>")
+
+# Directories that installing creates get the usual modes, whatever the umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+# LLVM 14's strip, which CMake picks for Clang, refuses statically linked
+# glibc programs ("Link field value ... in section .rela.plt");
+# binutils' strip takes them.
+if(GREETING_STATIC AND CMAKE_STRIP MATCHES "llvm-strip")
+  find_program(GREETING_BINUTILS_STRIP strip)
+  if(GREETING_BINUTILS_STRIP)
+    set(CMAKE_STRIP ${GREETING_BINUTILS_STRIP})
+  endif()
+endif()
+
+install(TARGETS greeting)
+if(NOT WIN32)
+  # A stripped install drops the compiler's identification too, as Debian's
+  # own packages do.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:greeting>\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
+
+  # Compressed as distributions ship them: at the highest level, and with no
+  # name or time in the gzip header, so the same text gives the same bytes.
+  find_program(GZIP gzip REQUIRED)
+  function(greeting_gzip file)
+    add_custom_command(OUTPUT ${file}.gz
+      COMMAND ${GZIP} -9 -n -k -f ${file}
+      DEPENDS ${file}
+      VERBATIM)
+  endfunction()
+
+  configure_file(man/greeting.1.in man/greeting.1 @ONLY)
+  greeting_gzip(${CMAKE_CURRENT_BINARY_DIR}/man/greeting.1)
+  add_custom_target(manual_page ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/man/greeting.1.gz)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/greeting.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+option(GREETING_DEBIAN_DOCS
+  "Install the licence and the changelog as Debian names them (copyright, changelog.gz)" OFF)
+if(GREETING_DEBIAN_DOCS)
+  # Debian's machine-readable copyright format: the licence's terms, each
+  # line indented and each blank line a lone dot.
+  file(READ LICENSE licence)
+  string(REGEX REPLACE "^.*\nCopyright \\(c\\) [^\n]*\n\n" "" terms "${licence}")
+  string(REGEX REPLACE "\n+$" "" terms "${terms}")
+  string(REPLACE "\n\n" "\n.\n" terms "${terms}")
+  string(REPLACE "\n" "\n " terms "${terms}")
+  set(GREETING_LICENCE_TERMS " ${terms}")
+  string(REGEX REPLACE "^Copyright \\(c\\) " "" GREETING_COPYRIGHT_HOLDERS "${GREETING_COPYRIGHT_NOTICE}")
+  configure_file(packaging/copyright.in doc/copyright @ONLY)
+  configure_file(packaging/changelog.in doc/changelog @ONLY)
+  greeting_gzip(${CMAKE_CURRENT_BINARY_DIR}/doc/changelog)
+  add_custom_target(changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/doc/copyright ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+elseif(WIN32)
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME LICENSE.txt)
+else()
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+# Packages: a .zip on Windows (not an installer: there is nothing to set up),
+# a .tar.gz elsewhere, and a .deb on request (cpack -G DEB).
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR TGZ)
+  string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
+endif()
+set(CPACK_STRIP_FILES ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
+greeting writes two fixed lines to standard output and ends: the first
+through C's printf, the second through C++'s std::cout, each naming the
+route that wrote it. Both lines leave in the order written, whether
+standard output is a terminal, a file or a pipe.
+
+A write that standard output refuses, even one refused only when it is
+closed, is reported on standard error with exit status 1, so the program
+also serves as a quick check of a C and C++ toolchain and its runtime.")
+# A static build needs no shared libraries; a dynamic one gets its dependencies.
+if(NOT GREETING_STATIC)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+# The sources alone, without build trees or version control.
+set(CPACK_SOURCE_GENERATOR TGZ)
+string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" source_dir "${PROJECT_SOURCE_DIR}")
+string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" binary_dir "${PROJECT_BINARY_DIR}")
+set(CPACK_SOURCE_IGNORE_FILES "^${source_dir}/(build|\\\\.git)(/|$)" "^${binary_dir}/")
+
+# cpack reads this when it packs: unless SOURCE_DATE_EPOCH says otherwise,
+# every file in a package carries the release's date, so that the same
+# sources give the same packages.
+set(CPACK_GREETING_RELEASE_EPOCH ${GREETING_RELEASE_EPOCH})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_release_date.cmake)
+include(CPack)

@@ -1,0 +1,14 @@
+# greeting_add_package_test(GENERATOR... PROGRAM path FILES path...)
+# Adds package.contents: cpack makes each package, which must hold exactly
+# PROGRAM, stripped, and FILES, relative to the install prefix.
+function(greeting_add_package_test)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "PROGRAM" "FILES")
+  string(REPLACE ";" "\\;" generators "${arg_UNPARSED_ARGUMENTS}")
+  string(REPLACE ";" "\\;" files "${arg_FILES}")
+  add_test(NAME package.contents
+    COMMAND ${CMAKE_COMMAND} -D CPACK=${CMAKE_CPACK_COMMAND} -D CONFIG=$<CONFIG>
+            -D CONFIG_FILE=${PROJECT_BINARY_DIR}/CPackConfig.cmake
+            -D SCRATCH=${CMAKE_CURRENT_BINARY_DIR}/package-test -D OBJDUMP=${CMAKE_OBJDUMP}
+            "-D GENERATORS=${generators}" -D PROGRAM=${arg_PROGRAM} "-D FILES=${files}"
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/check_package.cmake)
+endfunction()
