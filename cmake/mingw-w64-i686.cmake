@@ -1,6 +1,13 @@
 # Cross-builds the 32-bit x86 Windows executable with MinGW-w64
-# (Debian: g++-mingw-w64-i686).
+# (Debian: g++-mingw-w64-i686), and runs it under 32-bit Wine (Debian:
+# wine32:i386; .ci/prepare-wine32 sets a machine up for it).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(GREETING_MINGW_TRIPLET i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
+
+# Debian installs the 32-bit Wine loader off PATH.
+find_program(WINE32 NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+if(WINE32)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE32})
+endif()

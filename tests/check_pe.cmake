@@ -1,6 +1,10 @@
-# Checks the headers, imports and embedded manifest of a Windows executable.
+# Checks the headers, imports, version resource and embedded manifest of a
+# Windows executable.
 # -D PROGRAM=greeting.exe -D OBJDUMP=... -D WINDRES=...
 # -D FORMAT=pei-i386|pei-x86-64 -D MAGIC=PE32|PE32+ -D DLLS=KERNEL32.dll;msvcrt.dll
+# -D FLAGS=DYNAMIC_BASE;...  the DllCharacteristics flags, exactly
+# -D VERSION=1.2.3 -D COPYRIGHT="Copyright (c) ..."
+cmake_minimum_required(VERSION 3.25)
 set(failures "")
 function(expect_equal what found wanted)
   if(NOT found STREQUAL wanted)
@@ -28,9 +32,34 @@ list(TRANSFORM imports REPLACE "DLL Name: " "")
 list(SORT imports)
 list(SORT DLLS)
 expect_equal("imported DLLs" "${imports}" "${DLLS}")
+# Address-space layout randomisation, no execution of data, no Terminal
+# Server shims (and on x64 a high-entropy address space): all asked for.
+string(REGEX MATCH "DllCharacteristics[\t ]+[0-9a-f]+\n((\t+[A-Z_]+\n)*)" _ "${headers}")
+string(REGEX MATCHALL "[A-Z_]+" flags "${CMAKE_MATCH_1}")
+list(SORT flags)
+list(SORT FLAGS)
+expect_equal("DllCharacteristics" "${flags}" "${FLAGS}")
 
-# Decompile the resources and read the RT_MANIFEST (type 24) resource, id 1.
+# Decompile the resources and read the version resource, the strings that
+# Windows shows under the file's properties.
 execute_process(COMMAND ${WINDRES} -i ${PROGRAM} -O rc OUTPUT_VARIABLE resources COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCH " FILEVERSION ([0-9, ]+)\n" _ "${resources}")
+string(REPLACE "." ", " numeric_version "${VERSION}, 0")
+expect_equal("FILEVERSION" "${CMAKE_MATCH_1}" "${numeric_version}")
+foreach(name_and_value
+    "FileVersion=${VERSION}" "ProductVersion=${VERSION}" "ProductName=greeting"
+    "OriginalFilename=greeting.exe" "LegalCopyright=${COPYRIGHT}")
+  string(REGEX MATCH "^([^=]+)=(.*)$" _ "${name_and_value}")
+  set(name "${CMAKE_MATCH_1}")
+  set(wanted "${CMAKE_MATCH_2}")
+  string(REGEX MATCH "VALUE \"${name}\", \"([^\"]*)\"" _ "${resources}")
+  expect_equal("version resource ${name}" "${CMAKE_MATCH_1}" "${wanted}")
+endforeach()
+if(NOT resources MATCHES "VALUE \"FileDescription\", \"[^\"]+\"")
+  string(APPEND failures "  version resource: no FileDescription\n")
+endif()
+
+# The RT_MANIFEST (type 24) resource, id 1.
 string(REGEX MATCH "\n1 24 [^\n]*\nBEGIN\n([^\n]+\n)*END" manifest "${resources}")
 string(REPLACE "\"\"" "\"" manifest "${manifest}")
 string(REGEX MATCH "<requestedExecutionLevel[^>]*>" element "${manifest}")
@@ -38,6 +67,13 @@ string(REGEX MATCH " level=\"([^\"]*)\"" _ "${element}")
 expect_equal("manifest execution level" "${CMAKE_MATCH_1}" asInvoker)
 string(REGEX MATCH " uiAccess=\"([^\"]*)\"" _ "${element}")
 expect_equal("manifest uiAccess" "${CMAKE_MATCH_1}" false)
+# Declared to run on Windows Vista, 7, 8, 8.1 and 10/11, so that none of them
+# applies its compatibility shims for older programs.
+string(REGEX MATCHALL "<supportedOS Id=\"{[^}]*}\"" supported "${manifest}")
+list(TRANSFORM supported REPLACE "^.*{(.*)}.*$" "\\1")
+expect_equal("manifest supportedOS" "${supported}"
+  "e2011457-1546-43c5-a5fe-008deee3d3f0;35138b9a-5d96-4fbd-8e2d-a2440225f93a;\
+4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38;1f676c76-80e1-4239-95bb-83d0f6d0da78;8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a")
 
 if(failures)
   message(FATAL_ERROR "${PROGRAM} is not as it should ship:\n${failures}")

@@ -1,0 +1,29 @@
+# Cross-builds greeting for Linux on another architecture with Debian's GNU
+# cross compilers (g++-<triple>), and runs the result under QEMU's user-mode
+# emulator (qemu-user). GREETING_CROSS_TRIPLE names the target, such as
+# aarch64-linux-gnu. greeting links statically there, so the emulator needs
+# no libraries of the target's.
+set(CMAKE_SYSTEM_NAME Linux)
+# try_compile runs this file again, and needs the triple as well.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES GREETING_CROSS_TRIPLE)
+if(NOT GREETING_CROSS_TRIPLE)
+  message(FATAL_ERROR "set GREETING_CROSS_TRIPLE to a Debian cross compiler's triple, such as aarch64-linux-gnu")
+endif()
+string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${GREETING_CROSS_TRIPLE}")
+
+set(CMAKE_CXX_COMPILER ${GREETING_CROSS_TRIPLE}-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/${GREETING_CROSS_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# QEMU names some architectures its own way.
+set(qemu_arch ${CMAKE_SYSTEM_PROCESSOR})
+if(qemu_arch STREQUAL "powerpc64le")
+  set(qemu_arch ppc64le)
+endif()
+find_program(GREETING_QEMU qemu-${qemu_arch})
+if(GREETING_QEMU)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${GREETING_QEMU})
+endif()
