@@ -101,10 +101,12 @@ if(NOT GREETING_STATIC)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 
-# The sources alone, without build trees or version control.
+# The sources alone, without build trees or version control. The patterns
+# are regular expressions, and cpack reads them from a file of CMake code:
+# the directories' own special characters are escaped twice.
 set(CPACK_SOURCE_GENERATOR TGZ)
-string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" source_dir "${PROJECT_SOURCE_DIR}")
-string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" binary_dir "${PROJECT_BINARY_DIR}")
+string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\\\\\1" source_dir "${PROJECT_SOURCE_DIR}")
+string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\\\\\1" binary_dir "${PROJECT_BINARY_DIR}")
 set(CPACK_SOURCE_IGNORE_FILES "^${source_dir}/(build|\\\\.git)(/|$)" "^${binary_dir}/")
 
 # cpack reads this when it packs: unless SOURCE_DATE_EPOCH says otherwise,
