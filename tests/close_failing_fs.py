@@ -18,56 +18,67 @@ import subprocess
 import sys
 import time
 
-try:
-    from fusepy import FUSE, FuseOSError, Operations
-except ImportError:  # mount says so, and skips
-    FUSE, Operations = None, object
-
 SKIP = 77
 
 
-class CloseFailingFS(Operations):
-    def __init__(self):
-        self.files = {}
-        self.now = time.time()
+def load_fusepy():
+    """fusepy (Debian: python3-fusepy), or the reason it cannot be used."""
+    try:
+        import fusepy
+    except (ImportError, OSError) as error:  # OSError: fusepy found no libfuse
+        return None, f"fusepy cannot be loaded: {error}"
+    return fusepy, None
 
-    def getattr(self, path, fh=None):
-        times = {"st_atime": self.now, "st_mtime": self.now, "st_ctime": self.now}
-        if path == "/":
-            return {"st_mode": stat.S_IFDIR | 0o755, "st_nlink": 2, **times}
-        if path not in self.files:
-            raise FuseOSError(errno.ENOENT)
-        return {"st_mode": stat.S_IFREG | 0o644, "st_nlink": 1, "st_size": len(self.files[path]), **times}
 
-    def readdir(self, path, fh):
-        return [".", ".."] + [name[1:] for name in self.files]
+def serve(directory):
+    fusepy, reason = load_fusepy()
+    if fusepy is None:
+        sys.exit(reason)
 
-    def create(self, path, mode, fi=None):
-        self.files[path] = b""
-        return 0
+    class CloseFailingFS(fusepy.Operations):
+        def __init__(self):
+            self.files = {}
+            self.now = time.time()
 
-    def open(self, path, flags):
-        if path not in self.files:
-            raise FuseOSError(errno.ENOENT)
-        return 0
+        def getattr(self, path, fh=None):
+            times = {"st_atime": self.now, "st_mtime": self.now, "st_ctime": self.now}
+            if path == "/":
+                return {"st_mode": stat.S_IFDIR | 0o755, "st_nlink": 2, **times}
+            if path not in self.files:
+                raise fusepy.FuseOSError(errno.ENOENT)
+            return {"st_mode": stat.S_IFREG | 0o644, "st_nlink": 1, "st_size": len(self.files[path]), **times}
 
-    def truncate(self, path, length, fh=None):
-        self.files[path] = self.files[path][:length]
+        def readdir(self, path, fh):
+            return [".", ".."] + [name[1:] for name in self.files]
 
-    def read(self, path, size, offset, fh):
-        return self.files[path][offset : offset + size]
+        def create(self, path, mode, fi=None):
+            self.files[path] = b""
+            return 0
 
-    def write(self, path, data, offset, fh):
-        content = self.files[path].ljust(offset, b"\0")
-        self.files[path] = content[:offset] + data + content[offset + len(data) :]
-        return len(data)
+        def open(self, path, flags):
+            if path not in self.files:
+                raise fusepy.FuseOSError(errno.ENOENT)
+            return 0
 
-    def unlink(self, path):
-        self.files.pop(path, None)
+        def truncate(self, path, length, fh=None):
+            self.files[path] = self.files[path][:length]
 
-    def flush(self, path, fh):
-        # Every close(2) of a descriptor on a file here arrives as a flush.
-        raise FuseOSError(errno.EIO)
+        def read(self, path, size, offset, fh):
+            return self.files[path][offset : offset + size]
+
+        def write(self, path, data, offset, fh):
+            content = self.files[path].ljust(offset, b"\0")
+            self.files[path] = content[:offset] + data + content[offset + len(data) :]
+            return len(data)
+
+        def unlink(self, path):
+            self.files.pop(path, None)
+
+        def flush(self, path, fh):
+            # Every close(2) of a descriptor on a file here arrives as a flush.
+            raise fusepy.FuseOSError(errno.EIO)
+
+    fusepy.FUSE(CloseFailingFS(), directory, foreground=True, nothreads=True)
 
 
 def skip(reason):
@@ -76,12 +87,13 @@ def skip(reason):
 
 
 def mount(directory):
-    if FUSE is None:
-        skip("python3-fusepy is not installed")
     try:
         os.close(os.open("/dev/fuse", os.O_RDWR))
     except OSError as error:
         skip(f"/dev/fuse cannot be used: {error.strerror}")
+    fusepy, reason = load_fusepy()
+    if fusepy is None:
+        skip(reason)
     os.makedirs(directory, exist_ok=True)
     log_path = directory.rstrip("/") + ".log"
     with open(log_path, "w") as log:
@@ -111,10 +123,4 @@ def unmount(directory):
 if __name__ == "__main__":
     if len(sys.argv) != 3 or sys.argv[1] not in ("mount", "unmount", "serve"):
         sys.exit(__doc__)
-    command, directory = sys.argv[1:]
-    if command == "mount":
-        mount(directory)
-    elif command == "unmount":
-        unmount(directory)
-    else:
-        FUSE(CloseFailingFS(), directory, foreground=True, nothreads=True)
+    {"mount": mount, "unmount": unmount, "serve": serve}[sys.argv[1]](sys.argv[2])
