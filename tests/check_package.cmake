@@ -2,11 +2,8 @@
 # makes, at the places GNUInstallDirs gives, with the program stripped of its
 # debugging information.
 # -D CPACK=... -D CONFIG_FILE=CPackConfig.cmake -D CONFIG=... -D SCRATCH=... -D OBJDUMP=...
-# -D GENERATORS=DEB\;TGZ -D PROGRAM=bin/greeting -D FILES=share/doc/greeting/LICENSE\;...
-# (add_test hands the lists over with their semicolons escaped)
+# -D GENERATORS=DEB;TGZ -D PROGRAM=bin/greeting -D FILES=share/doc/greeting/LICENSE;...
 cmake_minimum_required(VERSION 3.25)
-string(REPLACE "\\;" ";" GENERATORS "${GENERATORS}")
-string(REPLACE "\\;" ";" FILES "${FILES}")
 set(expected ${PROGRAM} ${FILES})
 list(TRANSFORM expected REPLACE "^\\./" "")
 list(SORT expected)

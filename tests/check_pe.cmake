@@ -1,13 +1,10 @@
 # Checks the headers, imports, version resource and embedded manifest of a
 # Windows executable.
 # -D PROGRAM=greeting.exe -D OBJDUMP=... -D WINDRES=...
-# -D FORMAT=pei-i386|pei-x86-64 -D MAGIC=PE32|PE32+ -D DLLS=KERNEL32.dll\;msvcrt.dll
-# -D FLAGS=DYNAMIC_BASE\;...  the DllCharacteristics flags, exactly
+# -D FORMAT=pei-i386|pei-x86-64 -D MAGIC=PE32|PE32+ -D DLLS=KERNEL32.dll;msvcrt.dll
+# -D FLAGS=DYNAMIC_BASE;...  the DllCharacteristics flags, exactly
 # -D VERSION=1.2.3 -D COPYRIGHT="Copyright (c) ..."
-# (add_test hands the lists over with their semicolons escaped)
 cmake_minimum_required(VERSION 3.25)
-string(REPLACE "\\;" ";" DLLS "${DLLS}")
-string(REPLACE "\\;" ";" FLAGS "${FLAGS}")
 set(failures "")
 function(expect_equal what found wanted)
   if(NOT found STREQUAL wanted)

@@ -1,8 +1,7 @@
 # Runs greeting (under EMULATOR, if given) and checks, byte for byte, what it
 # writes to standard output and standard error, and its exit status.
 # -D PROGRAM=... [-D EMULATOR=...] -D LINE_END=LF|CRLF
-# [-D ARGS=a\;b\;...]          arguments; add_test hands the list over with
-#                               its semicolons escaped
+# [-D ARGS=a;b;...]             arguments
 # [-D STDOUT=file|full|closed]  standard output on a file (the default), on
 #                               /dev/full or closed
 # [-D NOISE=regex]              lines of standard error the emulator may add,
@@ -13,7 +12,6 @@ if(LINE_END STREQUAL "CRLF")
 else()
   set(eol "\n")
 endif()
-string(REPLACE "\\;" ";" ARGS "${ARGS}")
 if(NOT STDOUT)
   set(STDOUT file)
 endif()

@@ -48,9 +48,6 @@ def serve(directory):
                 raise fusepy.FuseOSError(errno.ENOENT)
             return {"st_mode": stat.S_IFREG | 0o644, "st_nlink": 1, "st_size": len(self.files[path]), **times}
 
-        def readdir(self, path, fh):
-            return [".", ".."] + [name[1:] for name in self.files]
-
         def create(self, path, mode, fi=None):
             self.files[path] = b""
             return 0

@@ -3,8 +3,8 @@
 # PROGRAM, stripped, and FILES, relative to the install prefix.
 function(greeting_add_package_test)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "PROGRAM" "FILES")
-  string(REPLACE ";" "\\;" generators "${arg_UNPARSED_ARGUMENTS}")
-  string(REPLACE ";" "\\;" files "${arg_FILES}")
+  list(JOIN arg_UNPARSED_ARGUMENTS "$<SEMICOLON>" generators)
+  list(JOIN arg_FILES "$<SEMICOLON>" files)
   add_test(NAME package.contents
     COMMAND ${CMAKE_COMMAND} -D CPACK=${CMAKE_CPACK_COMMAND} -D CONFIG=$<CONFIG>
             -D CONFIG_FILE=${PROJECT_BINARY_DIR}/CPackConfig.cmake
