@@ -7,12 +7,33 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #ifdef _WIN32
 #include <io.h>
 #else
 #include <unistd.h>
 #endif
+
+namespace {
+
+// Says on standard error, in one line, that standard output refused a write,
+// and why: "greeting: write error: REASON", or no reason where the system
+// gave none (strerror(0) would say "Success"). The line leaves in one write,
+// so it cannot be interleaved with another writer's. If standard error fails
+// too, there is no one left to tell.
+void report_write_error(int error)
+{
+    std::string line = "greeting: write error";
+    if (error != 0) {
+        line += ": ";
+        line += std::strerror(error);
+    }
+    line += '\n';
+    (void)std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace
 
 int main()
 {
@@ -37,18 +58,7 @@ int main()
 #endif
 
     if (!written) {
-        int const reason = errno;
-        // One call, so the line leaves in one write. If standard error fails
-        // too, there is no one left to tell: its result is not checked.
-        if (reason == 0) {
-            // A failure that set no error number has no reason to give;
-            // strerror(0) would say "Success".
-            // NOLINTNEXTLINE(cert-err33-c)
-            std::fputs("greeting: write error\n", stderr);
-        } else {
-            // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg,cert-err33-c)
-            std::fprintf(stderr, "greeting: write error: %s\n", std::strerror(reason));
-        }
+        report_write_error(errno);
         return EXIT_FAILURE;
     }
     return EXIT_SUCCESS;
