@@ -3,6 +3,8 @@
 # debugging information.
 # -D CPACK=... -D CONFIG_FILE=CPackConfig.cmake -D CONFIG=... -D SCRATCH=... -D OBJDUMP=...
 # -D GENERATORS=DEB;TGZ -D PROGRAM=bin/greeting -D FILES=share/doc/greeting/LICENSE;...
+# [-D DYNAMIC=ON]  the program is linked dynamically: a Debian package must
+#                  then declare its dependency on the C library
 cmake_minimum_required(VERSION 3.25)
 set(expected ${PROGRAM} ${FILES})
 list(TRANSFORM expected REPLACE "^\\./" "")
@@ -18,6 +20,13 @@ foreach(generator IN LISTS GENERATORS)
   if(generator STREQUAL "DEB")
     file(GLOB package "${SCRATCH}/*.deb")
     execute_process(COMMAND dpkg-deb --extract ${package} "${unpacked}" COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND dpkg-deb --field ${package} Depends OUTPUT_VARIABLE depends OUTPUT_STRIP_TRAILING_WHITESPACE
+      COMMAND_ERROR_IS_FATAL ANY)
+    if(DYNAMIC AND NOT depends MATCHES "(^|, )libc6 ")
+      string(APPEND failures "  ${package} declares no dependency on libc6: Depends: '${depends}'\n")
+    elseif(NOT DYNAMIC AND depends)
+      string(APPEND failures "  ${package} is static, yet declares dependencies: '${depends}'\n")
+    endif()
     set(root "${unpacked}/usr")
   else()
     file(GLOB package "${SCRATCH}/*.tar.gz" "${SCRATCH}/*.zip")

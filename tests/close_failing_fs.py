@@ -8,7 +8,8 @@ the bytes reached the file system before the close refused them.
 
 Usage: close_failing_fs.py mount DIR     mounts it on DIR, serving in the background
        close_failing_fs.py unmount DIR
-mount exits 77, saying why, where FUSE cannot be used here.
+mount exits 77, saying why, where FUSE cannot be used here (no /dev/fuse, or
+no right to mount), and fails where fusepy is not installed.
 """
 
 import errno
@@ -79,7 +80,13 @@ def serve(directory):
 
 
 def skip(reason):
+    """Where FUSE cannot be used here: the test is skipped, saying why."""
     print(f"skipped: {reason}")
+    note = os.environ.get("GREETING_SKIP_NOTE")
+    if note:
+        os.makedirs(os.path.dirname(note), exist_ok=True)
+        with open(note, "w") as file:
+            file.write(f"{reason}\n")
     sys.exit(SKIP)
 
 
@@ -89,8 +96,8 @@ def mount(directory):
     except OSError as error:
         skip(f"/dev/fuse cannot be used: {error.strerror}")
     fusepy, reason = load_fusepy()
-    if fusepy is None:
-        skip(reason)
+    if fusepy is None:  # a missing tool fails, as every test's does
+        sys.exit(f"{reason}: install it (Debian: apt-get install python3-fusepy fuse3)")
     os.makedirs(directory, exist_ok=True)
     log_path = directory.rstrip("/") + ".log"
     with open(log_path, "w") as log:

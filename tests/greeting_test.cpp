@@ -11,10 +11,12 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <poll.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/vfs.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +24,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -35,8 +38,15 @@
 
 namespace {
 
-constexpr std::string_view kGreeting = "Hello Belmorax, C style\nHello Belmorax, C++ style \n";
+// The expected lines come from the build (tests/expected_output.cmake).
+constexpr std::string_view kGreeting = GREETING_EXPECTED_FIRST_LINE "\n" GREETING_EXPECTED_SECOND_LINE "\n";
 static_assert(kGreeting.size() == 24 + 27);
+
+// The one line a refused write gives: the system's text for the error.
+std::string diagnostic(int error)
+{
+    return std::string(GREETING_EXPECTED_DIAGNOSTIC) + ": " + std::strerror(error) + "\n";
+}
 
 // The program under test, after any launcher (valgrind, say). Set once, by main.
 std::vector<std::string> g_command;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
@@ -166,7 +176,7 @@ class FileSizeLimit {
     rlimit saved_{};
 };
 
-enum class Stdout { pipe, file, closed, dev_full, reader_gone, close_failing_file };
+enum class Stdout { pipe, file, terminal, closed, dev_full, reader_gone, close_failing_file };
 
 struct Launch {
     std::vector<std::string> args;
@@ -213,7 +223,10 @@ void read_to_end(const std::vector<std::pair<int, std::string*>>& pipes)
                 ++ready;
                 continue;
             }
-            const ssize_t count = read(ready->fd, buffer.data(), buffer.size());
+            ssize_t count = read(ready->fd, buffer.data(), buffer.size());
+            if (count < 0 && errno == EIO) {
+                count = 0;  // a terminal's master side, once no process holds the other side open
+            }
             check_errno(count >= 0, "read");
             if (count == 0) {
                 ready = open.erase(ready);
@@ -239,12 +252,13 @@ std::vector<char*> c_strings(std::vector<std::string>& strings)
     return pointers;
 }
 
-struct Pipe {
+// Two ends: greeting writes into one, this driver reads from the other.
+struct Channel {
     Descriptor reader;
     Descriptor writer;
 };
 
-void open_pipe(Pipe& pipe)
+void open_pipe(Channel& pipe)
 {
     std::array<int, 2> ends{};
     check_errno(pipe2(ends.data(), O_CLOEXEC) == 0, "pipe2");
@@ -252,13 +266,31 @@ void open_pipe(Pipe& pipe)
     pipe.writer.reset(ends[1]);
 }
 
+// A pseudo-terminal: to greeting, its side is a terminal (isatty); this
+// driver reads from the other side what would reach the screen. Output
+// processing is off, so the bytes read are exactly the bytes written (a
+// terminal would otherwise show each line feed as CR LF). Its descriptors
+// are not close-on-exec: the spawn closes them in the child.
+void open_terminal(Channel& terminal)
+{
+    int screen = -1;
+    int terminal_side = -1;
+    check_errno(openpty(&screen, &terminal_side, nullptr, nullptr, nullptr) == 0, "openpty");
+    terminal.reader.reset(screen);
+    terminal.writer.reset(terminal_side);
+    termios settings{};
+    check_errno(tcgetattr(terminal.writer.get(), &settings) == 0, "tcgetattr");
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    check_errno(tcsetattr(terminal.writer.get(), TCSANOW, &settings) == 0, "tcsetattr");
+}
+
 Outcome run(const Launch& launch)
 {
     // Standard error always goes to a pipe: under a file-size limit a file
     // would cut the diagnostic short.
-    Pipe err;
+    Channel err;
     open_pipe(err);
-    std::optional<Pipe> out;
+    std::optional<Channel> out;
     const std::string out_path = launch.out == Stdout::close_failing_file
                                      ? close_failing_dir() + "/greeting.out"
                                      : testing::TempDir() + "greeting_test_" + std::to_string(getpid()) + ".out";
@@ -270,6 +302,12 @@ Outcome run(const Launch& launch)
         files.open(STDIN_FILENO, "/dev/null", O_RDONLY);
     }
     switch (launch.out) {
+    case Stdout::terminal:
+        open_terminal(out.emplace());
+        files.dup2(out->writer.get(), STDOUT_FILENO);
+        files.close(out->writer.get());
+        files.close(out->reader.get());
+        break;
     case Stdout::pipe:
     case Stdout::reader_gone:
         open_pipe(out.emplace());
@@ -362,6 +400,7 @@ INSTANTIATE_TEST_SUITE_P(Arguments, Succeeds,
 INSTANTIATE_TEST_SUITE_P(Surroundings, Succeeds,
                          testing::Values(Case{"stdout_pipe", {.out = Stdout::pipe}},
                                          Case{"stdout_regular_file", {.out = Stdout::file}},
+                                         Case{"stdout_terminal", {.out = Stdout::terminal}},
                                          Case{"stdin_closed", {.close_stdin = true}},
                                          Case{"environment_empty", {.inherit_env = false}},
                                          Case{"environment_unusual",
@@ -375,7 +414,7 @@ INSTANTIATE_TEST_SUITE_P(Surroundings, Succeeds,
 struct RefusedCase {
     const char* name;
     Launch launch;
-    std::string_view diagnostic;
+    int error;  // whose text the diagnostic gives
     std::string_view written;
 };
 
@@ -384,7 +423,7 @@ class RefusedWrites : public testing::TestWithParam<RefusedCase> {};
 TEST_P(RefusedWrites, AreReportedAndFail)
 {
     const Outcome outcome = run(GetParam().launch);
-    EXPECT_EQ(outcome.err, GetParam().diagnostic);
+    EXPECT_EQ(outcome.err, diagnostic(GetParam().error));
     EXPECT_EQ(outcome.out, GetParam().written);
     expect_exit_status(outcome, 1);
 }
@@ -394,17 +433,15 @@ constexpr rlim_t kFileSizeLimit = 30;
 INSTANTIATE_TEST_SUITE_P(
     Greeting, RefusedWrites,
     testing::Values(
-        RefusedCase{"full_device", {.out = Stdout::dev_full}, "greeting: write error: No space left on device\n"},
-        RefusedCase{"stdout_closed", {.out = Stdout::closed}, "greeting: write error: Bad file descriptor\n"},
-        RefusedCase{"reader_gone_sigpipe_ignored",
-                    {.out = Stdout::reader_gone, .ignored_signals = {SIGPIPE}},
-                    "greeting: write error: Broken pipe\n"},
+        RefusedCase{"full_device", {.out = Stdout::dev_full}, ENOSPC},
+        RefusedCase{"stdout_closed", {.out = Stdout::closed}, EBADF},
+        RefusedCase{"reader_gone_sigpipe_ignored", {.out = Stdout::reader_gone, .ignored_signals = {SIGPIPE}}, EPIPE},
         // Both lines leave in one write, cut short by the limit: the rest is
         // refused. Were std::cout's line still held in a buffer of its own
         // it would go out only at exit, where no one looks.
         RefusedCase{"file_size_limit",
                     {.out = Stdout::file, .ignored_signals = {SIGXFSZ}, .file_size_limit = kFileSizeLimit},
-                    "greeting: write error: File too large\n",
+                    EFBIG,
                     kGreeting.substr(0, kFileSizeLimit)}),
     case_name);
 
@@ -431,7 +468,7 @@ TEST(CloseFailing, IsReportedAndFails)
     }
 
     const Outcome outcome = run({.out = Stdout::close_failing_file});
-    EXPECT_EQ(outcome.err, "greeting: write error: Input/output error\n");
+    EXPECT_EQ(outcome.err, diagnostic(EIO));
     EXPECT_EQ(outcome.out, kGreeting);
     expect_exit_status(outcome, 1);
 }
