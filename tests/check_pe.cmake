@@ -4,6 +4,7 @@
 # -D FORMAT=pei-i386|pei-x86-64 -D MAGIC=PE32|PE32+ -D DLLS=KERNEL32.dll;msvcrt.dll
 # -D FLAGS=DYNAMIC_BASE;...  the DllCharacteristics flags, exactly
 # -D VERSION=1.2.3 -D COPYRIGHT="Copyright (c) ..."
+# -D MANIFEST=greeting.manifest  the manifest the executable must carry
 cmake_minimum_required(VERSION 3.25)
 set(failures "")
 function(expect_equal what found wanted)
@@ -12,11 +13,15 @@ function(expect_equal what found wanted)
   endif()
 endfunction()
 
+set(ENV{TZ} UTC)  # objdump shows the link time in local time
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCH "file format ([^\n]+)" _ "${headers}")
 expect_equal("file format" "${CMAKE_MATCH_1}" "${FORMAT}")
 string(REGEX MATCH "Magic[\t ]+[0-9a-f]+[\t ]+\\(([^)]+)\\)" _ "${headers}")
 expect_equal("magic" "${CMAKE_MATCH_1}" "${MAGIC}")
+# No link time: the same sources give the same executable.
+string(REGEX MATCH "\nTime/Date[\t ]+([^\n]+)" _ "${headers}")
+expect_equal("link time stamp" "${CMAKE_MATCH_1}" "Thu Jan  1 00:00:00 1970")
 string(REGEX MATCH "\nSubsystem[\t ]+[0-9a-f]+[\t ]+\\(([^)]+)\\)" _ "${headers}")
 expect_equal("subsystem" "${CMAKE_MATCH_1}" "Windows CUI")
 # Windows 6.0 or later.
@@ -67,13 +72,20 @@ string(REGEX MATCH " level=\"([^\"]*)\"" _ "${element}")
 expect_equal("manifest execution level" "${CMAKE_MATCH_1}" asInvoker)
 string(REGEX MATCH " uiAccess=\"([^\"]*)\"" _ "${element}")
 expect_equal("manifest uiAccess" "${CMAKE_MATCH_1}" false)
-# Declared to run on Windows Vista, 7, 8, 8.1 and 10/11, so that none of them
-# applies its compatibility shims for older programs.
-string(REGEX MATCHALL "<supportedOS Id=\"{[^}]*}\"" supported "${manifest}")
-list(TRANSFORM supported REPLACE "^.*{(.*)}.*$" "\\1")
-expect_equal("manifest supportedOS" "${supported}"
-  "e2011457-1546-43c5-a5fe-008deee3d3f0;35138b9a-5d96-4fbd-8e2d-a2440225f93a;\
-4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38;1f676c76-80e1-4239-95bb-83d0f6d0da78;8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a")
+# Every Windows version the manifest declares is declared in the executable,
+# so that none of them applies its compatibility shims for older programs.
+function(supported_os text variable)
+  string(REGEX MATCHALL "<supportedOS Id=\"{[^}]*}\"" ids "${text}")
+  list(TRANSFORM ids REPLACE "^.*{(.*)}.*$" "\\1")
+  set(${variable} "${ids}" PARENT_SCOPE)
+endfunction()
+file(READ "${MANIFEST}" source_manifest)
+supported_os("${source_manifest}" declared)
+supported_os("${manifest}" embedded)
+if(NOT declared)
+  string(APPEND failures "  ${MANIFEST} declares no supportedOS\n")
+endif()
+expect_equal("manifest supportedOS" "${embedded}" "${declared}")
 
 if(failures)
   message(FATAL_ERROR "${PROGRAM} is not as it should ship:\n${failures}")

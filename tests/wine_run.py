@@ -1,0 +1,226 @@
+#!/usr/bin/python3
+"""Runs a Windows program under Wine for the tests, dependably.
+
+Wine is an emulator the tests cannot take on trust: 32-bit Wine under QEMU's
+user-mode emulator now and then hangs outright, its helper processes crash
+and say so on the standard error they share with the program, and hung ones
+outlive whoever started them. This runner stands between the tests and Wine
+so that a verdict is about the program alone:
+
+- The program's standard streams are not Wine's. Wine's cmd opens the
+  runner's own standard output and error for the program (through /proc, so
+  files, devices and pipes all work, as a Windows user's redirection would),
+  and whatever Wine and QEMU print goes to a scratch file instead. Where the
+  runner's standard output is closed, the program's is too.
+- Every start has a time limit. A start that hangs, or that the emulator
+  kills (the Wine loader dies by a signal), is retried a few times, every
+  process of the prefix ended first; a start that completes is the verdict,
+  whatever its bytes and status, and is never retried.
+- Given up, or interrupted, it ends every process of the prefix.
+- It runs Wine on one CPU: QEMU's user-mode emulation of Wine's threads
+  hangs far less often there.
+
+Usage: wine_run.py run WINE PROGRAM [ARG...]   exits with the program's status
+       wine_run.py boot WINE                   makes the prefix anew
+       wine_run.py shutdown                    ends every process of the prefix
+WINEPREFIX names the prefix. What the runner did (retries and their reasons)
+is appended to the file GREETING_EMULATOR_LOG names, or else written to
+standard error by boot and shutdown; run then keeps quiet, as its standard
+error is the program's.
+"""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+ATTEMPTS = 3
+RUN_LIMIT = 30  # seconds; a start takes about 3 s under QEMU
+BOOT_LIMIT = 120  # seconds; making a prefix takes about 20 s under QEMU
+GAVE_UP = 125  # the status when no start completed
+
+# cmd would read these itself rather than pass them on to the program.
+CMD_SPECIAL = re.compile(r'[\s"^&|<>()]')
+
+
+def prefix():
+    path = os.environ.get("WINEPREFIX")
+    if not path:
+        sys.exit("wine_run.py: WINEPREFIX must name the prefix")
+    return os.path.abspath(path)
+
+
+def note(text):
+    log = os.environ.get("GREETING_EMULATOR_LOG")
+    if log:
+        with open(log, "a", encoding="utf-8") as file:
+            file.write(f"wine_run.py: {text}\n")
+    elif sys.argv[1:2] != ["run"]:
+        print(f"wine_run.py: {text}", file=sys.stderr, flush=True)
+
+
+def prefix_processes(wine_prefix):
+    """The Wine and QEMU processes started for this prefix."""
+    marker = f"WINEPREFIX={wine_prefix}".encode()
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open(f"/proc/{entry}/environ", "rb") as file:
+                environment = file.read().split(b"\0")
+            executable = os.path.basename(os.readlink(f"/proc/{entry}/exe"))
+        except OSError:  # gone, or not ours to read
+            continue
+        if marker in environment and re.match(r"(wine|qemu-)", executable):
+            found.append(int(entry))
+    return found
+
+
+def end_prefix_processes(wine_prefix):
+    """Ends them all, hung ones too (wineserver -k does not), and says how many."""
+    ended = set()
+    for _ in range(50):
+        processes = prefix_processes(wine_prefix)
+        if not processes:
+            break
+        for pid in processes:
+            try:
+                os.kill(pid, signal.SIGKILL)
+                ended.add(pid)
+            except ProcessLookupError:
+                pass
+        time.sleep(0.1)
+    else:
+        note(f"processes of {wine_prefix} still running: {prefix_processes(wine_prefix)}")
+    return len(ended)
+
+
+def on_one_cpu():
+    cpu = min(os.sched_getaffinity(0))
+    os.sched_setaffinity(0, {cpu})
+
+
+def tail(path, lines=5):
+    with open(path, encoding="utf-8", errors="replace") as file:
+        text = file.read().splitlines()[-lines:]
+    return "".join(f"\n    {line}" for line in text)
+
+
+def attempt_all(wine_prefix, what, start, limit, before_retry=lambda: None):
+    """Starts `start` until one start completes; returns its status or None."""
+    for attempt in range(1, ATTEMPTS + 1):
+        if attempt > 1:
+            before_retry()
+        with tempfile.NamedTemporaryFile(prefix="wine-", suffix=".log") as emulator_log:
+            process = start(emulator_log)
+            try:
+                status = process.wait(limit)
+            except subprocess.TimeoutExpired:
+                reason = f"no end after {limit} s"
+            else:
+                if status >= 0:
+                    if attempt > 1:
+                        note(f"{what}: attempt {attempt} of {ATTEMPTS} completed")
+                    return status
+                reason = f"the emulator was killed by {signal.Signals(-status).name}"
+            ended = end_prefix_processes(wine_prefix)
+            process.wait()
+            note(f"{what}: attempt {attempt} of {ATTEMPTS} failed: {reason}; "
+                 f"ended {ended} processes of the prefix; Wine and QEMU said:{tail(emulator_log.name)}")
+    note(f"{what}: gave up after {ATTEMPTS} attempts")
+    return None
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def is_open(descriptor):
+    try:
+        os.fstat(descriptor)
+    except OSError:
+        return False
+    return True
+
+
+def run(wine, program, arguments):
+    wine_prefix = prefix()
+    for argument in [program, *arguments]:
+        if CMD_SPECIAL.search(argument):
+            sys.exit(f"wine_run.py: cmd cannot pass {argument!r} on unchanged")
+
+    # The program's streams are the runner's own, opened anew by Wine.
+    command = [wine, "cmd", "/c", windows_path(program), *arguments]
+    regular_files = {}
+    for descriptor in (1, 2):
+        if is_open(descriptor):
+            command.append(f"{descriptor}>>{windows_path(f'/proc/{os.getpid()}/fd/{descriptor}')}")
+            if os.path.isfile(f"/proc/self/fd/{descriptor}"):
+                regular_files[descriptor] = os.fstat(descriptor).st_size
+
+    closed = [descriptor for descriptor in (1, 2) if not is_open(descriptor)]
+
+    def start(emulator_log):
+        def child():
+            on_one_cpu()
+            for descriptor in closed:
+                os.close(descriptor)
+
+        # Wine's own streams go to the log, but a closed one stays closed.
+        return subprocess.Popen(command, stdout=emulator_log, stderr=emulator_log, preexec_fn=child,
+                                start_new_session=True)
+
+    def forget_partial_output():
+        # A start given up may have written some of its output already.
+        for descriptor, size in regular_files.items():
+            os.ftruncate(descriptor, size)
+
+    status = attempt_all(wine_prefix, f"{os.path.basename(program)} {' '.join(arguments)}".rstrip(),
+                         start, RUN_LIMIT, forget_partial_output)
+    return GAVE_UP if status is None else status
+
+
+def boot(wine):
+    wine_prefix = prefix()
+    end_prefix_processes(wine_prefix)
+
+    def start(emulator_log):
+        shutil.rmtree(wine_prefix, ignore_errors=True)
+        return subprocess.Popen([wine, "wineboot", "--init"], stdin=subprocess.DEVNULL, stdout=emulator_log,
+                                stderr=emulator_log, preexec_fn=on_one_cpu, start_new_session=True)
+
+    status = attempt_all(wine_prefix, "making the prefix", start, BOOT_LIMIT)
+    # What wineboot left running would otherwise hold the prefix between tests.
+    end_prefix_processes(wine_prefix)
+    if status != 0:
+        note(f"making the prefix failed (status {status})")
+        return 1
+    return 0
+
+
+def main(argv):
+    def interrupted(number, _frame):
+        end_prefix_processes(prefix())
+        sys.exit(128 + number)
+
+    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(number, interrupted)
+
+    if len(argv) >= 3 and argv[0] == "run":
+        return run(argv[1], argv[2], argv[3:])
+    if len(argv) == 2 and argv[0] == "boot":
+        return boot(argv[1])
+    if argv == ["shutdown"]:
+        ended = end_prefix_processes(prefix())
+        note(f"ended {ended} processes of {prefix()}")
+        return 0
+    sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
