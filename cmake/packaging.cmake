@@ -45,6 +45,9 @@ if(NOT WIN32)
   configure_file(man/greeting.1.in man/greeting.1 @ONLY)
   greeting_gzip(${CMAKE_CURRENT_BINARY_DIR}/man/greeting.1)
   add_custom_target(manual_page ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/man/greeting.1.gz)
+  # Built with the program, so that a tree where only greeting was built
+  # installs whole.
+  add_dependencies(greeting manual_page)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/greeting.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
@@ -64,6 +67,7 @@ if(GREETING_DEBIAN_DOCS)
   configure_file(packaging/changelog.in doc/changelog @ONLY)
   greeting_gzip(${CMAKE_CURRENT_BINARY_DIR}/doc/changelog)
   add_custom_target(changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz)
+  add_dependencies(greeting changelog)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/doc/copyright ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
 elseif(WIN32)
@@ -98,6 +102,28 @@ also serves as a quick check of a C and C++ toolchain and its runtime.")
 # A static build needs no shared libraries; a dynamic one gets its dependencies.
 if(NOT GREETING_STATIC)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+if(WIN32)
+  # Signing, for whoever holds a code-signing certificate: the key never
+  # enters the source tree or a package, only the signature does.
+  set(GREETING_SIGNING_CERT "" CACHE FILEPATH
+    "PEM certificate that Authenticode-signs greeting.exe in the release zip; empty: unsigned")
+  set(GREETING_SIGNING_KEY "" CACHE FILEPATH "The certificate's private key: PEM, unencrypted")
+  find_program(GREETING_OSSLSIGNCODE osslsigncode)
+  if(GREETING_SIGNING_CERT OR GREETING_SIGNING_KEY)
+    if(NOT GREETING_SIGNING_CERT OR NOT GREETING_SIGNING_KEY)
+      message(FATAL_ERROR "set both GREETING_SIGNING_CERT and GREETING_SIGNING_KEY, or neither")
+    endif()
+    if(NOT GREETING_OSSLSIGNCODE)
+      message(FATAL_ERROR "signing needs osslsigncode (Debian: apt-get install osslsigncode)")
+    endif()
+  endif()
+  set(CPACK_GREETING_SIGNING_CERT ${GREETING_SIGNING_CERT})
+  set(CPACK_GREETING_SIGNING_KEY ${GREETING_SIGNING_KEY})
+  set(CPACK_GREETING_OSSLSIGNCODE ${GREETING_OSSLSIGNCODE})
+  cmake_path(SET CPACK_GREETING_SIGNED_PROGRAM NORMALIZE ${CMAKE_INSTALL_BINDIR}/greeting${CMAKE_EXECUTABLE_SUFFIX})
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_sign.cmake)
 endif()
 
 # The sources alone, without build trees or version control. The patterns

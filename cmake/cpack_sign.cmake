@@ -1,0 +1,28 @@
+# Read by cpack after it has installed, stripped, what goes in a package, and
+# before it packs: Authenticode-signs greeting.exe with osslsigncode when a
+# certificate and its key are given (GREETING_SIGNING_CERT and
+# GREETING_SIGNING_KEY). The signing time is SOURCE_DATE_EPOCH (the release
+# date unless set), so that the same key gives the same signed package.
+set(program "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${CPACK_GREETING_SIGNED_PROGRAM}")
+if(NOT EXISTS "${program}")  # the source package
+  return()
+endif()
+if(NOT CPACK_GREETING_SIGNING_CERT)
+  message(STATUS "${CPACK_GREETING_SIGNED_PROGRAM} is not signed: "
+    "configure with GREETING_SIGNING_CERT and GREETING_SIGNING_KEY to sign it")
+  return()
+endif()
+execute_process(
+  COMMAND "${CPACK_GREETING_OSSLSIGNCODE}" sign
+          -certs "${CPACK_GREETING_SIGNING_CERT}" -key "${CPACK_GREETING_SIGNING_KEY}"
+          -h sha256 -n greeting -time "$ENV{SOURCE_DATE_EPOCH}"
+          -in "${program}" -out "${program}.signed"
+  OUTPUT_VARIABLE output ERROR_VARIABLE output RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  file(REMOVE "${program}.signed")
+  message(FATAL_ERROR "signing ${CPACK_GREETING_SIGNED_PROGRAM} failed:\n${output}")
+endif()
+file(RENAME "${program}.signed" "${program}")
+file(CHMOD "${program}" PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+message(STATUS "${CPACK_GREETING_SIGNED_PROGRAM} is signed by ${CPACK_GREETING_SIGNING_CERT}")
