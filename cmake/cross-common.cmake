@@ -1,0 +1,9 @@
+# What every cross toolchain file shares. GREETING_CROSS_TRIPLE names the
+# target as Debian's cross packages do (aarch64-linux-gnu, i686-w64-mingw32,
+# wasm32-wasi); libraries and headers are looked for among the target's
+# only, programs among the host's.
+set(CMAKE_FIND_ROOT_PATH /usr/${GREETING_CROSS_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
