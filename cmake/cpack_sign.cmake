@@ -3,6 +3,7 @@
 # certificate and its key are given (GREETING_SIGNING_CERT and
 # GREETING_SIGNING_KEY). The signing time is SOURCE_DATE_EPOCH (the release
 # date unless set), so that the same key gives the same signed package.
+cmake_policy(VERSION 3.25)
 set(program "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${CPACK_GREETING_SIGNED_PROGRAM}")
 if(NOT EXISTS "${program}")  # the source package
   return()
