@@ -64,7 +64,7 @@ if(WIN32)
   set(emulator ${wine_run} run ${CMAKE_CROSSCOMPILING_EMULATOR})
   add_test(NAME wine.prefix COMMAND ${wine_run} boot ${CMAKE_CROSSCOMPILING_EMULATOR})
   add_test(NAME wine.shutdown COMMAND ${wine_run} shutdown)
-  set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 400)
+  set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 500)
   set_tests_properties(wine.shutdown PROPERTIES FIXTURES_CLEANUP wine)
   set_tests_properties(wine.prefix wine.shutdown PROPERTIES
     ENVIRONMENT "${environment}" RESOURCE_LOCK ${wine_prefix})
