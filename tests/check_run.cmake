@@ -81,6 +81,7 @@ else()
   message(FATAL_ERROR "STDOUT must be file, full, closed, size_limit or reader_gone, not '${STDOUT}'")
 endif()
 file(READ "${out}" out_hex HEX)
+file(READ "${out}" out_text)
 file(READ "${err}" err_hex HEX)
 file(READ "${err}" err_text)
 if(EXISTS "${emulator_log}")
@@ -93,7 +94,8 @@ string(HEX "${expected_err}" expected_err_hex)
 
 set(failures "")
 if(NOT out_hex STREQUAL expected_out_hex)
-  string(APPEND failures "  standard output: wanted ${expected_out_hex}\n                   found  ${out_hex}\n")
+  string(APPEND failures "  standard output: wanted '${expected_out}' (${expected_out_hex})\n"
+    "                   found  '${out_text}' (${out_hex})\n")
 endif()
 if(NOT err_hex STREQUAL expected_err_hex)
   string(APPEND failures "  standard error: wanted '${expected_err}' (${expected_err_hex})\n"
