@@ -39,8 +39,17 @@ else()
 endif()
 
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  message(WARNING "No emulator runs ${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR} programs here: "
-    "greeting is built but not run by the tests")
+  if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(emulator_packages "wine32:i386 wine32-preloader:i386 (sudo .ci/prepare-wine32 sets them up)")
+  elseif(WIN32)
+    set(emulator_packages wine64)
+  elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "wasm32")
+    set(emulator_packages nodejs)
+  else()
+    set(emulator_packages qemu-user)
+  endif()
+  greeting_tool_missing(greeting.runs "an emulator of ${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR}"
+    "${emulator_packages}")
   return()
 endif()
 
