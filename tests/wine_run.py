@@ -12,10 +12,11 @@ so that a verdict is about the program alone:
   files, devices and pipes all work, as a Windows user's redirection would),
   and whatever Wine and QEMU print goes to a scratch file instead. Where the
   runner's standard output is closed, the program's is too.
-- Every start has a time limit. A start that hangs, or that the emulator
-  kills (the Wine loader dies by a signal), is retried a few times, every
-  process of the prefix ended first; a start that completes is the verdict,
-  whatever its bytes and status, and is never retried.
+- Every start has a time limit, and is taken for hung sooner if none of the
+  prefix's processes uses any CPU time for a while. A start that hangs, or
+  that the emulator kills (the Wine loader dies by a signal), is retried a
+  few times, every process of the prefix ended first; a start that completes
+  is the verdict, whatever its bytes and status, and is never retried.
 - Given up, or interrupted, it ends every process of the prefix.
 - It runs Wine on one CPU: QEMU's user-mode emulation of Wine's threads
   hangs far less often there.
@@ -38,9 +39,13 @@ import sys
 import tempfile
 import time
 
-ATTEMPTS = 3
-RUN_LIMIT = 30  # seconds; a start takes 2 to 17 s under QEMU
-BOOT_LIMIT = 150  # seconds; making a prefix takes 20 to 90 s under QEMU
+ATTEMPTS = 4
+RUN_LIMIT = 60  # seconds; a start takes 2 to 17 s under QEMU
+BOOT_LIMIT = 180  # seconds; making a prefix takes 17 to 98 s under QEMU
+# A hung start sits blocked: none of the prefix's Windows processes gets any
+# CPU time (the Wine server still wakes for its timers). Working ones were
+# never seen idle for more than 4 s together.
+IDLE_LIMIT = 20  # seconds
 GAVE_UP = 125  # the status when no start completed
 
 # cmd would read these itself rather than pass them on to the program.
@@ -63,8 +68,9 @@ def note(text):
         print(f"wine_run.py: {text}", file=sys.stderr, flush=True)
 
 
-def prefix_processes(wine_prefix):
-    """The Wine and QEMU processes started for this prefix."""
+def prefix_processes(wine_prefix, server=True):
+    """The Wine and QEMU processes started for this prefix (not this one);
+    without the Wine server if `server` is false."""
     marker = f"WINEPREFIX={wine_prefix}".encode()
     found = []
     for entry in os.listdir("/proc"):
@@ -77,7 +83,8 @@ def prefix_processes(wine_prefix):
         except OSError:  # gone, or not ours to read
             continue
         if marker in environment and re.match(r"(wine|qemu-)", executable):
-            found.append(int(entry))
+            if server or not executable.startswith("wineserver"):
+                found.append(int(entry))
     return found
 
 
@@ -100,6 +107,39 @@ def end_prefix_processes(wine_prefix):
     return len(ended)
 
 
+def cpu_time(processes):
+    """The CPU time these processes have used, in clock ticks."""
+    total = 0
+    for pid in processes:
+        try:
+            with open(f"/proc/{pid}/stat", encoding="ascii", errors="replace") as file:
+                fields = file.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        total += int(fields[11]) + int(fields[12])  # utime, stime
+    return total
+
+
+def wait_for(process, wine_prefix, limit):
+    """The start's status, or why it was given up: no end within `limit`,
+    or no CPU time used by any Windows process of the prefix for IDLE_LIMIT."""
+    started = time.monotonic()
+    used, idle_since = -1, started
+    while True:
+        try:
+            return process.wait(1), None
+        except subprocess.TimeoutExpired:
+            pass
+        now = time.monotonic()
+        if now - started > limit:
+            return None, f"no end after {limit} s"
+        used_now = cpu_time(prefix_processes(wine_prefix, server=False))
+        if used_now != used:
+            used, idle_since = used_now, now
+        elif now - idle_since > IDLE_LIMIT:
+            return None, f"blocked: no Windows process of the prefix used any CPU time for {IDLE_LIMIT} s"
+
+
 def on_one_cpu():
     cpu = min(os.sched_getaffinity(0))
     os.sched_setaffinity(0, {cpu})
@@ -118,11 +158,8 @@ def attempt_all(wine_prefix, what, start, limit, before_retry=lambda: None):
             before_retry()
         with tempfile.NamedTemporaryFile(prefix="wine-", suffix=".log") as emulator_log:
             process = start(emulator_log)
-            try:
-                status = process.wait(limit)
-            except subprocess.TimeoutExpired:
-                reason = f"no end after {limit} s"
-            else:
+            status, reason = wait_for(process, wine_prefix, limit)
+            if status is not None:
                 if status >= 0:
                     if attempt > 1:
                         note(f"{what}: attempt {attempt} of {ATTEMPTS} completed")
