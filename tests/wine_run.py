@@ -151,8 +151,9 @@ def tail(path, lines=5):
     return "".join(f"\n    {line}" for line in text)
 
 
-def attempt_all(wine_prefix, what, start, limit, before_retry=lambda: None):
-    """Starts `start` until one start completes; returns its status or None."""
+def attempt_all(wine_prefix, what, start, limit, before_retry=lambda: None, verdict=lambda status: True):
+    """Starts `start` until one start completes with a status that `verdict`
+    takes; returns that status, or None."""
     for attempt in range(1, ATTEMPTS + 1):
         if attempt > 1:
             before_retry()
@@ -160,11 +161,18 @@ def attempt_all(wine_prefix, what, start, limit, before_retry=lambda: None):
             process = start(emulator_log)
             status, reason = wait_for(process, wine_prefix, limit)
             if status is not None:
-                if status >= 0:
+                if status >= 0 and verdict(status):
                     if attempt > 1:
                         note(f"{what}: attempt {attempt} of {ATTEMPTS} completed")
                     return status
-                reason = f"the emulator was killed by {signal.Signals(-status).name}"
+                if status >= 0:
+                    reason = f"it ended with status {status}"
+                else:
+                    reason = f"the emulator was killed by {signal.Signals(-status).name}"
+            try:  # first what was started, so it starts nothing more
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
             ended = end_prefix_processes(wine_prefix)
             process.wait()
             note(f"{what}: attempt {attempt} of {ATTEMPTS} failed: {reason}; "
@@ -222,20 +230,29 @@ def run(wine, program, arguments):
     return GAVE_UP if status is None else status
 
 
+PREFIX_WORKS = 7  # what cmd /c exit 7 gives in a prefix that works
+
+
 def boot(wine):
+    """Makes the prefix anew. It is made when Wine runs a command in it:
+    wineboot's own status says little, as under QEMU it is now and then
+    killed once the prefix is written, and a prefix it made may still not
+    work."""
     wine_prefix = prefix()
     end_prefix_processes(wine_prefix)
 
     def start(emulator_log):
         shutil.rmtree(wine_prefix, ignore_errors=True)
-        return subprocess.Popen([wine, "wineboot", "--init"], stdin=subprocess.DEVNULL, stdout=emulator_log,
-                                stderr=emulator_log, preexec_fn=on_one_cpu, start_new_session=True)
+        return subprocess.Popen(["sh", "-c", f'"$0" wineboot --init; exec "$0" cmd /c exit {PREFIX_WORKS}', wine],
+                                stdin=subprocess.DEVNULL, stdout=emulator_log, stderr=emulator_log,
+                                preexec_fn=on_one_cpu, start_new_session=True)
 
-    status = attempt_all(wine_prefix, "making the prefix", start, BOOT_LIMIT)
+    status = attempt_all(wine_prefix, "making the prefix", start, BOOT_LIMIT,
+                         verdict=lambda status: status == PREFIX_WORKS)
     # What wineboot left running would otherwise hold the prefix between tests.
     end_prefix_processes(wine_prefix)
-    if status != 0:
-        note(f"making the prefix failed (status {status})")
+    if status != PREFIX_WORKS:
+        note("making the prefix failed")
         return 1
     return 0
 
