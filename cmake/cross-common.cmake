@@ -1,4 +1,7 @@
-# What every cross toolchain file shares. GREETING_CROSS_TRIPLE names the
+# What every cross toolchain file shares. Each names, in
+# GREETING_EMULATOR_PACKAGES, the Debian packages that hold the emulator it
+# sets as CMAKE_CROSSCOMPILING_EMULATOR, for the tests to name where it is
+# missing. GREETING_CROSS_TRIPLE names the
 # target as Debian's cross packages do (aarch64-linux-gnu, i686-w64-mingw32,
 # wasm32-wasi); libraries and headers are looked for among the target's
 # only, programs among the host's.

@@ -2,3 +2,6 @@
 set(CMAKE_CXX_COMPILER ${GREETING_CROSS_TRIPLE}-g++)
 set(CMAKE_RC_COMPILER ${GREETING_CROSS_TRIPLE}-windres)
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
+# Wine runs greeting only through this runner, which keeps Wine's own
+# messages off greeting's standard error and retries a start that hangs.
+get_filename_component(GREETING_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/../tests/wine_run.py ABSOLUTE)

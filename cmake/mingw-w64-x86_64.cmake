@@ -6,7 +6,8 @@ set(GREETING_CROSS_TRIPLE x86_64-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 # Debian installs the 64-bit Wine loader off PATH.
+set(GREETING_EMULATOR_PACKAGES wine64)
 find_program(WINE64 NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(WINE64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE64})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${GREETING_WINE_RUN} ${WINE64})
 endif()

@@ -27,7 +27,8 @@ set(CMAKE_CXX_LINK_EXECUTABLE
 
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
 
+set(GREETING_EMULATOR_PACKAGES nodejs)
 find_program(GREETING_NODE node)
 if(GREETING_NODE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${GREETING_NODE} --no-warnings ${CMAKE_CURRENT_LIST_DIR}/wasi_run.mjs)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${GREETING_NODE} --no-warnings ${CMAKE_CURRENT_LIST_DIR}/../tests/wasi_run.mjs)
 endif()

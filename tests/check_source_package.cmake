@@ -12,7 +12,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar tzf "${SCRATCH}/${packages}" OUT
   COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCHALL "[^\n]+" entries "${listing}")
 list(TRANSFORM entries REPLACE "^[^/]+/(.*)$" "\\1")
-foreach(needed CMakeLists.txt CMakePresets.json LICENSE README.md .ci/run src/main.cpp tests/greeting_test.cpp)
+foreach(needed CMakeLists.txt CMakePresets.json LICENSE README.md .ci/run src/main.cpp tests/black_box.py)
   if(NOT needed IN_LIST entries)
     message(FATAL_ERROR "the source package lacks ${needed}:\n${listing}")
   endif()

@@ -6,12 +6,11 @@ finds out only at close that it cannot keep them: write() succeeds, close()
 fails with EIO. What was written can still be read back, which shows that
 the bytes reached the file system before the close refused them.
 
-Usage: close_failing_fs.py mount DIR     mounts it on DIR, serving in the background
-       close_failing_fs.py unmount DIR
-mount exits 77, saying why, where FUSE cannot be used here (no /dev/fuse, or
-no right to mount), and fails where fusepy is not installed.
+black_box.py mounts it with `mounted(DIR)`; the file system itself runs as
+`close_failing_fs.py serve DIR`, in the background.
 """
 
+import contextlib
 import errno
 import os
 import stat
@@ -19,7 +18,9 @@ import subprocess
 import sys
 import time
 
-SKIP = 77
+
+class Unusable(Exception):
+    """FUSE cannot be used on this machine: no /dev/fuse, or no right to mount."""
 
 
 def load_fusepy():
@@ -79,52 +80,46 @@ def serve(directory):
     fusepy.FUSE(CloseFailingFS(), directory, foreground=True, nothreads=True)
 
 
-def skip(reason):
-    """Where FUSE cannot be used here: the test is skipped, saying why."""
-    print(f"skipped: {reason}")
-    note = os.environ.get("GREETING_SKIP_NOTE")
-    if note:
-        os.makedirs(os.path.dirname(note), exist_ok=True)
-        with open(note, "w") as file:
-            file.write(f"{reason}\n")
-    sys.exit(SKIP)
-
-
-def mount(directory):
+@contextlib.contextmanager
+def mounted(directory):
+    """Mounts the file system on `directory` for the `with` block. Raises
+    Unusable where FUSE cannot be used here; fails where fusepy or fuse3 is
+    missing, as a test whose tool is missing does."""
     try:
         os.close(os.open("/dev/fuse", os.O_RDWR))
     except OSError as error:
-        skip(f"/dev/fuse cannot be used: {error.strerror}")
-    fusepy, reason = load_fusepy()
-    if fusepy is None:  # a missing tool fails, as every test's does
-        sys.exit(f"{reason}: install it (Debian: apt-get install python3-fusepy fuse3)")
+        raise Unusable(f"/dev/fuse cannot be used: {error.strerror}") from None
+    if load_fusepy()[0] is None or not any(
+        os.access(os.path.join(path, "fusermount3"), os.X_OK) for path in os.get_exec_path()
+    ):
+        sys.exit("the close-failing file system needs fusepy and fusermount3 (Debian: apt-get install python3-fusepy fuse3)")
     os.makedirs(directory, exist_ok=True)
     log_path = directory.rstrip("/") + ".log"
     with open(log_path, "w") as log:
-        # The server runs on after this command ends, so it must not hold
-        # the test runner's output pipes.
+        # The server runs on in the background, so it must not hold the test
+        # runner's output pipes.
         server = subprocess.Popen([sys.executable, __file__, "serve", directory],
                                   stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
     for _ in range(100):
         if os.path.ismount(directory):
-            print(f"mounted on {directory}")
-            return
+            break
         if server.poll() is not None:
             with open(log_path) as log:
                 message = log.read().strip()
             if "not permitted" in message or "Permission denied" in message:
-                skip(f"FUSE cannot mount here: {message}")
-            sys.exit(f"the file system did not mount: {message}")
+                raise Unusable(f"FUSE cannot mount here: {message}")
+            sys.exit(f"the close-failing file system did not mount: {message}")
         time.sleep(0.1)
-    sys.exit(f"the file system did not mount within 10 s; see {log_path}")
-
-
-def unmount(directory):
-    if os.path.ismount(directory):
+    else:
+        sys.exit(f"the close-failing file system did not mount within 10 s; see {log_path}")
+    try:
+        yield directory
+    finally:
         subprocess.run(["fusermount3", "-u", directory], check=True)
+        server.wait()
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("mount", "unmount", "serve"):
+    if len(sys.argv) != 3 or sys.argv[1] != "serve":
         sys.exit(__doc__)
-    {"mount": mount, "unmount": unmount, "serve": serve}[sys.argv[1]](sys.argv[2])
+    serve(sys.argv[2])

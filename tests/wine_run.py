@@ -1,17 +1,18 @@
 #!/usr/bin/python3
-"""Runs a Windows program under Wine for the tests, dependably.
+"""Runs a Windows program under Wine, dependably: the Windows toolchains'
+emulator (CMAKE_CROSSCOMPILING_EMULATOR).
 
 Wine is an emulator the tests cannot take on trust: 32-bit Wine under QEMU's
 user-mode emulator now and then hangs outright, its helper processes crash
-and say so on the standard error they share with the program, and hung ones
-outlive whoever started them. This runner stands between the tests and Wine
-so that a verdict is about the program alone:
+and say so on the standard error they would share with the program, and hung
+ones outlive whoever started them. This runner stands between the tests and
+Wine so that a verdict is about the program alone:
 
-- The program's standard streams are not Wine's. Wine's cmd opens the
-  runner's own standard output and error for the program (through /proc, so
-  files, devices and pipes all work, as a Windows user's redirection would),
-  and whatever Wine and QEMU print goes to a scratch file instead. Where the
-  runner's standard output is closed, the program's is too.
+- The program gets this runner's standard input and output as they are, so a
+  pipe, a file, a device or a terminal (a Windows console there) is what the
+  program writes to. Only standard error is kept apart: Wine's cmd opens this
+  runner's standard error anew for the program (through /proc, which cannot
+  open a socket), and whatever Wine and QEMU print goes to a scratch file.
 - Every start has a time limit, and is taken for hung sooner if none of the
   prefix's processes uses any CPU time for a while. A start that hangs, or
   that the emulator kills (the Wine loader dies by a signal), is retried a
@@ -21,15 +22,15 @@ so that a verdict is about the program alone:
 - It runs Wine on one CPU: QEMU's user-mode emulation of Wine's threads
   hangs far less often there.
 
-Usage: wine_run.py run WINE PROGRAM [ARG...]   exits with the program's status
-       wine_run.py boot WINE                   makes the prefix anew
-       wine_run.py shutdown                    ends every process of the prefix
-WINEPREFIX names the prefix. What the runner did (retries and their reasons)
-is appended to the file GREETING_EMULATOR_LOG names, or else written to
-standard error by boot and shutdown; run then keeps quiet, as its standard
-error is the program's.
+Usage: wine_run.py [--win32] WINE PROGRAM [ARG...]
+Exits with the program's status, or 125 if no start completed. The prefix is
+`wineprefix` beside PROGRAM, made on first use (a 32-bit one with --win32);
+one start at a time runs in it. What the runner did (retries and their
+reasons) is appended to the file GREETING_EMULATOR_LOG names, or else to
+`wineprefix.log`.
 """
 
+import fcntl
 import os
 import re
 import shutil
@@ -42,30 +43,19 @@ import time
 ATTEMPTS = 4
 RUN_LIMIT = 60  # seconds; a start takes 2 to 17 s under QEMU
 BOOT_LIMIT = 180  # seconds; making a prefix takes 17 to 98 s under QEMU
+# At worst, making the prefix and then running: 4 x 180 + 4 x 60 = 960 s,
+# within ctest's default limit of 1500 s per test.
 # A hung start sits blocked: none of the prefix's Windows processes gets any
 # CPU time (the Wine server still wakes for its timers). Working ones were
 # never seen idle for more than 4 s together.
 IDLE_LIMIT = 20  # seconds
-GAVE_UP = 125  # the status when no start completed
-
-# cmd would read these itself rather than pass them on to the program.
-CMD_SPECIAL = re.compile(r'[\s"^&|<>()]')
+GAVE_UP = 125
+PREFIX_WORKS = 7  # what cmd /c exit 7 gives in a prefix that works
 
 
-def prefix():
-    path = os.environ.get("WINEPREFIX")
-    if not path:
-        sys.exit("wine_run.py: WINEPREFIX must name the prefix")
-    return os.path.abspath(path)
-
-
-def note(text):
-    log = os.environ.get("GREETING_EMULATOR_LOG")
-    if log:
-        with open(log, "a", encoding="utf-8") as file:
-            file.write(f"wine_run.py: {text}\n")
-    elif sys.argv[1:2] != ["run"]:
-        print(f"wine_run.py: {text}", file=sys.stderr, flush=True)
+def note(wine_prefix, text):
+    with open(os.environ.get("GREETING_EMULATOR_LOG") or f"{wine_prefix}.log", "a", encoding="utf-8") as log:
+        log.write(f"wine_run.py: {text}\n")
 
 
 def prefix_processes(wine_prefix, server=True):
@@ -73,8 +63,8 @@ def prefix_processes(wine_prefix, server=True):
     without the Wine server if `server` is false."""
     marker = f"WINEPREFIX={wine_prefix}".encode()
     found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit() or int(entry) == os.getpid():
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        if int(entry) == os.getpid():
             continue
         try:
             with open(f"/proc/{entry}/environ", "rb") as file:
@@ -103,7 +93,7 @@ def end_prefix_processes(wine_prefix):
                 pass
         time.sleep(0.1)
     else:
-        note(f"processes of {wine_prefix} still running: {prefix_processes(wine_prefix)}")
+        note(wine_prefix, f"processes of {wine_prefix} still running: {prefix_processes(wine_prefix)}")
     return len(ended)
 
 
@@ -140,11 +130,6 @@ def wait_for(process, wine_prefix, limit):
             return None, f"blocked: no Windows process of the prefix used any CPU time for {IDLE_LIMIT} s"
 
 
-def on_one_cpu():
-    cpu = min(os.sched_getaffinity(0))
-    os.sched_setaffinity(0, {cpu})
-
-
 def tail(path, lines=5):
     with open(path, encoding="utf-8", errors="replace") as file:
         text = file.read().splitlines()[-lines:]
@@ -163,7 +148,7 @@ def attempt_all(wine_prefix, what, start, limit, before_retry=lambda: None, verd
             if status is not None:
                 if status >= 0 and verdict(status):
                     if attempt > 1:
-                        note(f"{what}: attempt {attempt} of {ATTEMPTS} completed")
+                        note(wine_prefix, f"{what}: attempt {attempt} of {ATTEMPTS} completed")
                     return status
                 if status >= 0:
                     reason = f"it ended with status {status}"
@@ -175,70 +160,25 @@ def attempt_all(wine_prefix, what, start, limit, before_retry=lambda: None, verd
                 pass
             ended = end_prefix_processes(wine_prefix)
             process.wait()
-            note(f"{what}: attempt {attempt} of {ATTEMPTS} failed: {reason}; "
+            note(wine_prefix, f"{what}: attempt {attempt} of {ATTEMPTS} failed: {reason}; "
                  f"ended {ended} processes of the prefix; Wine and QEMU said:{tail(emulator_log.name)}")
-    note(f"{what}: gave up after {ATTEMPTS} attempts")
+    note(wine_prefix, f"{what}: gave up after {ATTEMPTS} attempts")
     return None
+
+
+def on_one_cpu():
+    os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
 
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def is_open(descriptor):
-    try:
-        os.fstat(descriptor)
-    except OSError:
-        return False
-    return True
-
-
-def run(wine, program, arguments):
-    wine_prefix = prefix()
-    for argument in [program, *arguments]:
-        if CMD_SPECIAL.search(argument):
-            sys.exit(f"wine_run.py: cmd cannot pass {argument!r} on unchanged")
-
-    # The program's streams are the runner's own, opened anew by Wine.
-    command = [wine, "cmd", "/c", windows_path(program), *arguments]
-    regular_files = {}
-    for descriptor in (1, 2):
-        if is_open(descriptor):
-            command.append(f"{descriptor}>>{windows_path(f'/proc/{os.getpid()}/fd/{descriptor}')}")
-            if os.path.isfile(f"/proc/self/fd/{descriptor}"):
-                regular_files[descriptor] = os.fstat(descriptor).st_size
-
-    closed = [descriptor for descriptor in (1, 2) if not is_open(descriptor)]
-
-    def start(emulator_log):
-        def child():
-            on_one_cpu()
-            for descriptor in closed:
-                os.close(descriptor)
-
-        # Wine's own streams go to the log, but a closed one stays closed.
-        return subprocess.Popen(command, stdout=emulator_log, stderr=emulator_log, preexec_fn=child,
-                                start_new_session=True)
-
-    def forget_partial_output():
-        # A start given up may have written some of its output already.
-        for descriptor, size in regular_files.items():
-            os.ftruncate(descriptor, size)
-
-    status = attempt_all(wine_prefix, f"{os.path.basename(program)} {' '.join(arguments)}".rstrip(),
-                         start, RUN_LIMIT, forget_partial_output)
-    return GAVE_UP if status is None else status
-
-
-PREFIX_WORKS = 7  # what cmd /c exit 7 gives in a prefix that works
-
-
-def boot(wine):
+def make_prefix(wine, wine_prefix):
     """Makes the prefix anew. It is made when Wine runs a command in it:
     wineboot's own status says little, as under QEMU it is now and then
     killed once the prefix is written, and a prefix it made may still not
     work."""
-    wine_prefix = prefix()
     end_prefix_processes(wine_prefix)
 
     def start(emulator_log):
@@ -247,33 +187,80 @@ def boot(wine):
                                 stdin=subprocess.DEVNULL, stdout=emulator_log, stderr=emulator_log,
                                 preexec_fn=on_one_cpu, start_new_session=True)
 
-    status = attempt_all(wine_prefix, "making the prefix", start, BOOT_LIMIT,
-                         verdict=lambda status: status == PREFIX_WORKS)
-    # What wineboot left running would otherwise hold the prefix between tests.
+    made = attempt_all(wine_prefix, "making the prefix", start, BOOT_LIMIT,
+                       verdict=lambda status: status == PREFIX_WORKS)
+    # What wineboot left running would otherwise hold the prefix.
     end_prefix_processes(wine_prefix)
-    if status != PREFIX_WORKS:
-        note("making the prefix failed")
-        return 1
-    return 0
+    return made == PREFIX_WORKS
+
+
+def run(wine, wine_prefix, program, arguments):
+    for argument in arguments:
+        if re.search('["%]', argument):
+            sys.exit(f"wine_run.py: cmd cannot pass {argument!r} on unchanged")
+
+    # A closed standard stream stays closed for the program: held by
+    # /dev/null here, so that nothing this runner opens lands on it, and
+    # closed again in Wine's process.
+    closed = []
+    for descriptor in (0, 1, 2):
+        try:
+            os.fstat(descriptor)
+        except OSError:
+            closed.append(descriptor)
+            os.dup2(os.open(os.devnull, os.O_RDWR), descriptor)
+    command = [wine, "cmd", "/c", windows_path(program), *(f'"{argument}"' for argument in arguments)]
+    if 2 not in closed:
+        command.append(f"2>>{windows_path(f'/proc/{os.getpid()}/fd/2')}")
+    # What a start given up had written to a regular file is taken back.
+    regular_files = {descriptor: os.fstat(descriptor).st_size for descriptor in (1, 2)
+                     if descriptor not in closed and os.path.isfile(f"/proc/self/fd/{descriptor}")}
+
+    def start(emulator_log):
+        def in_child():
+            on_one_cpu()
+            for descriptor in closed:
+                os.close(descriptor)
+
+        return subprocess.Popen(command, stderr=emulator_log, preexec_fn=in_child, start_new_session=True)
+
+    def forget_partial_output():
+        for descriptor, size in regular_files.items():
+            os.ftruncate(descriptor, size)
+
+    with open(f"{wine_prefix}.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        made = os.path.join(wine_prefix, "made")
+        if not os.path.exists(made):
+            if not make_prefix(wine, wine_prefix):
+                note(wine_prefix, "making the prefix failed")
+                return GAVE_UP
+            open(made, "w").close()
+        status = attempt_all(wine_prefix, f"{os.path.basename(program)} {' '.join(arguments)}".rstrip(),
+                             start, RUN_LIMIT, forget_partial_output)
+    return GAVE_UP if status is None else status
 
 
 def main(argv):
+    if argv[:1] == ["--win32"]:
+        os.environ["WINEARCH"] = "win32"
+        argv = argv[1:]
+    if len(argv) < 2:
+        sys.exit(__doc__)
+    wine, program, arguments = argv[0], argv[1], argv[2:]
+    wine_prefix = os.path.join(os.path.dirname(os.path.abspath(program)), "wineprefix")
+    os.environ.update(WINEPREFIX=wine_prefix, WINEDEBUG="-all",
+                      # No .NET or HTML engine to offer, no crash debugger to
+                      # hold a run until its time limit, no menu builder.
+                      WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe,winemenubuilder.exe=d")
+
     def interrupted(number, _frame):
-        end_prefix_processes(prefix())
+        end_prefix_processes(wine_prefix)
         sys.exit(128 + number)
 
     for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         signal.signal(number, interrupted)
-
-    if len(argv) >= 3 and argv[0] == "run":
-        return run(argv[1], argv[2], argv[3:])
-    if len(argv) == 2 and argv[0] == "boot":
-        return boot(argv[1])
-    if argv == ["shutdown"]:
-        ended = end_prefix_processes(prefix())
-        note(f"ended {ended} processes of {prefix()}")
-        return 0
-    sys.exit(__doc__)
+    return run(wine, wine_prefix, program, arguments)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,309 @@
+#!/usr/bin/python3
+"""What greeting promises, as one table of black-box cases, and the one
+runner that proves them on every platform.
+
+Usage: black_box.py list | run CASE [LAUNCHER...] PROGRAM
+PROGRAM is greeting, greeting.exe (Windows) or greeting.wasm (WASI); LAUNCHER
+starts it here: the toolchain's emulator (QEMU, the Wine runner, Node's
+WASI) or a checker such as valgrind. A case that cannot run here exits 77,
+saying why, also in the file GREETING_SKIP_NOTE names. What a launcher says
+of the run (a retried start, say) it appends to GREETING_EMULATOR_LOG's file.
+"""
+
+import contextlib
+import dataclasses
+import os
+import pathlib
+import resource
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import termios
+import threading
+import time
+
+import close_failing_fs
+
+FIRST_LINE = "Hello Belmorax, C style"
+SECOND_LINE = "Hello Belmorax, C++ style "  # the space before the line end is part of it
+DIAGNOSTIC = "greeting: write error: "  # then the system's text for the error
+PLATFORMS = {".exe": "windows", ".wasm": "wasi", "": "linux"}
+# Windows' C runtime writes each line feed, in text mode, as CR LF.
+LINE_END = {"linux": "\n", "wasi": "\n", "windows": "\r\n"}
+ALL = 1 << 30
+
+
+@dataclasses.dataclass(frozen=True)
+class Case:
+    name: str
+    # How greeting is started. Standard output is a pipe, a file, a terminal
+    # (a pseudo-terminal that shows the bytes as written), a console (the
+    # same, read as the screen a person sees), a hung_up_terminal, closed,
+    # /dev/full, a full_pipe (a reader drains it once greeting waits on it),
+    # a pipe whose reader has gone, or a file that fails when closed.
+    # Standard error is a pipe, or a socket that shows each write as one
+    # datagram. SIGPIPE and SIGXFSZ are at their defaults unless ignored.
+    args: tuple = ()
+    env: dict = None  # None: the runner's own
+    stdin_closed: bool = False  # else /dev/null
+    stdout: str = "pipe"
+    datagram_stderr: bool = False
+    ignored: tuple = ()
+    file_size_limit: int = None
+    # What it must give: status 0 and the greeting; or, where refused, status
+    # 1 and one line on standard error with this reason; or the signal that
+    # ends it. A run that fails writes `written` bytes first.
+    refused: str = None
+    killed_by: signal.Signals = None
+    written: int = 0
+    # Where a platform, or valgrind, differs: the reason it cannot run the
+    # case, or a dict of fields that replace the case's own, with `why`.
+    windows: object = None
+    wasi: object = None
+    valgrind: object = None
+
+
+THROUGH_CMD = ("the Wine runner starts greeting through cmd (to keep Wine's own messages off greeting's standard "
+               "error), which would expand % in an argument and takes at most 8191 characters")
+NO_SIGNALS = "no signals there: the case without them is "
+NO_FILE_SIZE_LIMIT = "Windows has no file-size limit; one set on Wine would limit Wine's own files"
+WASI_EIO = {"why": "wasi-libc's text for EIO", "refused": "I/O error"}
+
+CASES = [
+    # Arguments are accepted and ignored, whatever they look like.
+    Case("arguments.none"),
+    Case("arguments.help_and_version", args=("--help", "-h", "--version", "-v")),
+    Case("arguments.empty_strings", args=("", "")),
+    Case("arguments.end_of_options", args=("--", "-")),
+    Case("arguments.printf_directives", args=("%s%n%x", "%%"), windows=THROUGH_CMD),
+    Case("arguments.many", args=("x",) * 5000, windows=THROUGH_CMD),
+    # Where standard output leads, what the environment holds and whether
+    # standard input is open change nothing: the same bytes, in order.
+    Case("stdin.closed", stdin_closed=True),
+    Case("environment.empty", env={}),
+    Case("environment.unusual", env={"LC_ALL": "tr_TR.UTF-8", "LANG": "ja_JP.eucJP", "POSIXLY_CORRECT": "1",
+                                     "GREETING": "%s%n", "MALLOC_PERTURB_": "165"}),
+    Case("stdout.file", stdout="file"),
+    Case("stdout.terminal", stdout="terminal",
+         windows={"why": "a terminal is a Windows console there, drawn with cursor and erase sequences",
+                  "stdout": "console"}),
+    # A reader slow to start: greeting waits for it, and every byte arrives.
+    Case("stdout.full_pipe_slow_reader", stdout="full_pipe"),
+    # A refused write is reported on standard error, in one line, and fails
+    # the run; what was written before the refusal stays written.
+    Case("refused.full_device", stdout="/dev/full", refused="No space left on device"),
+    Case("refused.stdout_closed", stdout="closed", refused="Bad file descriptor",
+         wasi="Node opens /dev/null on a closed standard output at its own start-up, before the module runs"),
+    # Line buffered on a terminal, each line is refused as it is written,
+    # before the last flush.
+    Case("refused.terminal_hung_up", stdout="hung_up_terminal", refused="Input/output error",
+         windows={"why": "as Wine gives it: a Windows console cannot hang up", "refused": "Invalid argument"},
+         wasi=WASI_EIO),
+    # The report leaves in one write, so no other writer can split it.
+    Case("refused.report_in_one_write", stdout="/dev/full", datagram_stderr=True, refused="No space left on device",
+         windows="the Wine runner must give greeting its standard error through cmd, which cannot open a socket: "
+                 "shared with Wine's, it would hold 32-bit Wine's crash messages under QEMU"),
+    # A reader that has gone ends greeting by SIGPIPE, silently, as it ends
+    # any Unix filter; with SIGPIPE ignored, it is a refused write.
+    Case("refused.reader_gone", stdout="gone_reader", killed_by=signal.SIGPIPE,
+         windows={"why": "Windows has no SIGPIPE; this is what Wine gives", "refused": "Invalid argument"},
+         wasi={"why": "WASI has no signals", "refused": "Broken pipe"}),
+    Case("refused.reader_gone_sigpipe_ignored", stdout="gone_reader", ignored=(signal.SIGPIPE,), refused="Broken pipe",
+         windows=NO_SIGNALS + "refused.reader_gone", wasi=NO_SIGNALS + "refused.reader_gone"),
+    # Both lines leave in one write, cut short by the limit: the rest is
+    # refused, with SIGXFSZ (a shell's usual state) or without it.
+    Case("refused.file_size_limit", stdout="file", file_size_limit=30, written=30, killed_by=signal.SIGXFSZ,
+         windows=NO_FILE_SIZE_LIMIT, wasi={"why": "WASI has no signals, and Node ignores SIGXFSZ",
+                                           "refused": "File too large", "killed_by": None},
+         valgrind="valgrind writes a file of its own before greeting starts, and the limit ends valgrind there"),
+    Case("refused.file_size_limit_sigxfsz_ignored", stdout="file", file_size_limit=30, written=30,
+         ignored=(signal.SIGXFSZ,), refused="File too large",
+         windows=NO_FILE_SIZE_LIMIT, wasi=NO_SIGNALS + "refused.file_size_limit"),
+    # Network and user-space file systems may take every write and refuse the
+    # data only when the file is closed.
+    Case("refused.at_close", stdout="close_failing_file", written=ALL, refused="Input/output error",
+         windows="Wine does not pass on what close(2) returns: under it, no close fails", wasi=WASI_EIO),
+]
+
+
+def blocked_on(pipe):
+    """Whether a process waits to write to this pipe as its standard output
+    (Linux: a thread's wait channel is the pipe's write)."""
+    inode = os.fstat(pipe).st_ino
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        with contextlib.suppress(OSError):  # gone, or not ours to look at
+            if os.stat(f"/proc/{pid}/fd/1").st_ino == inode and any(
+                    pathlib.Path(f"/proc/{pid}/task/{thread}/wchan").read_text().endswith("pipe_write")
+                    for thread in os.listdir(f"/proc/{pid}/task")):
+                return True
+    return False
+
+
+def read_to_end(descriptor, into):
+    """Reads in the background until no process holds the other end."""
+    def read():
+        with contextlib.suppress(OSError):  # EIO: a terminal's other side, once closed
+            while chunk := os.read(descriptor, 65536):
+                into.extend(chunk)
+        os.close(descriptor)
+
+    thread = threading.Thread(target=read)
+    thread.start()
+    return thread
+
+
+def screen(text):
+    """The lines a person would see on the terminal."""
+    try:
+        import pyte
+    except ImportError:
+        sys.exit("the console case needs pyte (Debian: apt-get install python3-pyte)")
+    display = pyte.Screen(80, 24)
+    pyte.ByteStream(display).feed(text)
+    return "\n".join(line.rstrip() for line in display.display).rstrip("\n").encode()
+
+
+def run(case, command, scratch, out_path):
+    """Starts greeting as the case says. Returns how many bytes its pipe held
+    before it started, what reached standard output, each write to standard
+    error, and its status (negative: the signal that ended it)."""
+    reader, stdout, filler, out, err = None, None, 0, bytearray(), bytearray()
+    if case.stdout in ("pipe", "full_pipe", "gone_reader"):
+        reader, stdout = os.pipe()
+        if case.stdout == "full_pipe":
+            os.set_blocking(stdout, False)
+            try:
+                while True:
+                    filler += os.write(stdout, b"." * 4096)
+            except BlockingIOError:
+                os.set_blocking(stdout, True)
+    elif case.stdout in ("terminal", "console", "hung_up_terminal"):
+        reader, stdout = os.openpty()
+        settings = termios.tcgetattr(stdout)
+        settings[1] &= ~termios.OPOST  # the bytes as written: no CR before each line feed
+        termios.tcsetattr(stdout, termios.TCSANOW, settings)
+    elif case.stdout in ("file", "close_failing_file"):
+        stdout = os.open(out_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    elif case.stdout == "/dev/full":
+        stdout = os.open("/dev/full", os.O_WRONLY)
+    if case.stdout in ("gone_reader", "hung_up_terminal"):
+        os.close(reader)
+    if case.datagram_stderr:
+        err_reader, stderr = socket.socketpair(socket.AF_UNIX, socket.SOCK_DGRAM)
+    else:
+        err_reader, stderr = os.pipe()
+
+    def in_child():
+        signal.pthread_sigmask(signal.SIG_SETMASK, set())
+        for number in (signal.SIGPIPE, signal.SIGXFSZ):
+            signal.signal(number, signal.SIG_IGN if number in case.ignored else signal.SIG_DFL)
+        if case.file_size_limit is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE,
+                               (case.file_size_limit, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
+        for descriptor, closed in ((0, case.stdin_closed), (1, case.stdout == "closed")):
+            if closed:
+                os.close(descriptor)
+
+    env = case.env
+    if env is None and len(command) > 1:
+        env = dict(os.environ, GREETING_EMULATOR_LOG=os.path.join(scratch, "emulator.log"))
+    process = subprocess.Popen([*command, *case.args], stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                               env=env, preexec_fn=in_child)
+    if stdout is not None:
+        with contextlib.suppress(OSError):  # the close-failing file system fails every close
+            os.close(stdout)
+    writes = []
+    if case.datagram_stderr:
+        stderr.close()
+        process.wait()
+        with contextlib.suppress(BlockingIOError):
+            while True:
+                writes.append(err_reader.recv(65536, socket.MSG_DONTWAIT))
+        err_reader.close()
+    else:
+        os.close(stderr)
+        readers = [read_to_end(err_reader, err)]
+        while case.stdout == "full_pipe" and process.poll() is None and not blocked_on(reader):
+            time.sleep(0.05)
+        if case.stdout in ("pipe", "full_pipe", "terminal", "console"):
+            readers.append(read_to_end(reader, out))
+        process.wait()
+        for thread in readers:
+            thread.join()
+        writes = [bytes(err)]
+    if case.stdout in ("file", "close_failing_file"):
+        descriptor = os.open(out_path, os.O_RDONLY)
+        out = os.read(descriptor, 65536)
+        with contextlib.suppress(OSError):
+            os.close(descriptor)
+    if case.stdout == "console":
+        out = screen(out)
+    # An empty write (valgrind makes one) carries nothing.
+    return filler, (bytes(out), [write for write in writes if write], process.returncode)
+
+
+def expected(platform, case, filler):
+    """What greeting must give, as run() returns it."""
+    line_end = LINE_END[platform]
+    greeting = (FIRST_LINE + line_end + SECOND_LINE + line_end).encode()
+    if case.stdout == "console":  # as a person sees it: no trailing blanks
+        greeting = (FIRST_LINE + "\n" + SECOND_LINE.rstrip()).encode()
+    written = case.written if case.refused or case.killed_by else ALL
+    report = [(DIAGNOSTIC + case.refused + line_end).encode()] if case.refused else []
+    status = 1 if case.refused else -case.killed_by if case.killed_by else 0
+    return b"." * filler + greeting[:written], report, status
+
+
+def skip(why):
+    print(f"Skipped: {why}")
+    if note := os.environ.get("GREETING_SKIP_NOTE"):
+        pathlib.Path(note).parent.mkdir(parents=True, exist_ok=True)
+        pathlib.Path(note).write_text(f"{why}\n")
+    return 77
+
+
+def shown(value):
+    text = repr(value)
+    return text if len(text) < 200 else f"{len(value)} bytes, ending {value[-80:]!r}"
+
+
+def main(argv):
+    if argv == ["list"]:
+        print("\n".join(case.name for case in CASES))
+        return 0
+    cases = {case.name: case for case in CASES}
+    if len(argv) < 3 or argv[0] != "run" or argv[1] not in cases:
+        sys.exit(__doc__)
+    case, command = cases[argv[1]], argv[2:]
+    platform = PLATFORMS.get(os.path.splitext(command[-1])[1], "linux")
+    for where in (platform, os.path.basename(command[0])):
+        variant = getattr(case, where) if where in ("windows", "wasi", "valgrind") else None
+        where = f"under {where}" if where == "valgrind" else f"on {where}"
+        if isinstance(variant, str):
+            return skip(f"not {where}: {variant}")
+        if variant:
+            print(f"{where.capitalize()}: {variant['why']}")
+            case = dataclasses.replace(case, **{key: value for key, value in variant.items() if key != "why"})
+
+    with tempfile.TemporaryDirectory(prefix="greeting-") as scratch:
+        try:
+            with (close_failing_fs.mounted(os.path.join(scratch, "close-failing"))
+                  if case.stdout == "close_failing_file" else contextlib.nullcontext(scratch)) as directory:
+                filler, found = run(case, command, scratch, os.path.join(directory, "out"))
+        except close_failing_fs.Unusable as reason:
+            return skip(str(reason))
+        if os.path.exists(log := os.path.join(scratch, "emulator.log")):
+            print(pathlib.Path(log).read_text(errors="replace"), end="")
+
+    failures = [f"  {what}:\n    wanted {shown(want)}\n    found  {shown(got)}"
+                for what, want, got in zip(("standard output", "standard error, each write", "status"),
+                                           expected(platform, case, filler), found) if want != got]
+    if failures:
+        print(f"greeting {' '.join(case.args)[:60]} ({case.name}):\n" + "\n".join(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
