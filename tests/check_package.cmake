@@ -1,10 +1,12 @@
 # Builds packages and checks that each holds exactly the files an install
 # makes, at the places GNUInstallDirs gives, with the program stripped of its
-# debugging information.
+# debugging information and linked as the build says.
 # -D CPACK=... -D CONFIG_FILE=CPackConfig.cmake -D CONFIG=... -D SCRATCH=... -D OBJDUMP=...
 # -D GENERATORS=DEB;TGZ -D PROGRAM=bin/greeting -D FILES=share/doc/greeting/LICENSE;...
-# [-D DYNAMIC=ON]  the program is linked dynamically: a Debian package must
-#                  then declare its dependency on the C library
+# [-D READELF=...]  the program is an ELF one, whose linking is then checked
+# [-D DYNAMIC=ON]  the program is linked dynamically and position-independent,
+#                  and a Debian package declares its dependency on the C
+#                  library; otherwise it is static, needing no loader at all
 cmake_minimum_required(VERSION 3.25)
 set(expected ${PROGRAM} ${FILES})
 list(TRANSFORM expected REPLACE "^\\./" "")
@@ -45,6 +47,25 @@ foreach(generator IN LISTS GENERATORS)
     COMMAND_ERROR_IS_FATAL ANY)
   if(sections MATCHES " \\.debug_")
     string(APPEND failures "  ${package}: ${PROGRAM} is not stripped:\n${sections}\n")
+  endif()
+  if(READELF)
+    execute_process(COMMAND ${READELF} --file-header --program-headers --dynamic "${root}/${PROGRAM}"
+      OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
+    string(REGEX MATCH "Type: +([A-Z]+)" _ "${headers}")
+    set(linking "type ${CMAKE_MATCH_1}")
+    foreach(part "program interpreter" "Dynamic section")
+      if(headers MATCHES "${part}")
+        string(APPEND linking ", ${part}")
+      endif()
+    endforeach()
+    if(DYNAMIC)
+      set(wanted "type DYN, program interpreter, Dynamic section")
+    else()
+      set(wanted "type EXEC")
+    endif()
+    if(NOT linking STREQUAL wanted)
+      string(APPEND failures "  ${package}: ${PROGRAM} has ${linking}; wanted ${wanted}\n")
+    endif()
   endif()
 endforeach()
 if(failures)

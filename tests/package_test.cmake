@@ -10,6 +10,6 @@ function(greeting_add_package_test)
             -D CONFIG_FILE=${PROJECT_BINARY_DIR}/CPackConfig.cmake
             -D SCRATCH=${CMAKE_CURRENT_BINARY_DIR}/package-test -D OBJDUMP=${CMAKE_OBJDUMP}
             "-D GENERATORS=${generators}" -D PROGRAM=${arg_PROGRAM} "-D FILES=${files}"
-            -D DYNAMIC=$<NOT:$<BOOL:${GREETING_STATIC}>>
+            -D DYNAMIC=$<NOT:$<BOOL:${GREETING_STATIC}>> -D READELF=$<$<STREQUAL:${CMAKE_EXECUTABLE_FORMAT},ELF>:${CMAKE_READELF}>
             -P ${CMAKE_CURRENT_SOURCE_DIR}/check_package.cmake)
 endfunction()
