@@ -60,8 +60,9 @@ expect_equal("DllCharacteristics" "${flags}" "${FLAGS}")
 # program that imports a function its Windows lacks, and Wine has them all,
 # so only this list holds greeting to Windows 6.0.
 string(REGEX MATCH "Entry d ([0-9a-f]+ [0-9a-f]+) Delay Import Directory" _ "${headers}")
-if(NOT CMAKE_MATCH_1 MATCHES "^0+ 0+$")
-  string(APPEND failures "  delay-loads DLLs (delay import directory at ${CMAKE_MATCH_1}), which no list holds\n")
+set(delay_imports "${CMAKE_MATCH_1}")
+if(NOT delay_imports MATCHES "^0+ 0+$")
+  string(APPEND failures "  delay-loads DLLs (delay import directory at ${delay_imports}), which no list holds\n")
 endif()
 string(REGEX MATCHALL "\tDLL Name: [^\n]+\n[^\n]*\n(\t[0-9a-f]+\t +[0-9]+ +[^\n]+\n)*" tables "${headers}")
 set(imports "")
