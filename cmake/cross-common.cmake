@@ -5,6 +5,7 @@
 # target as Debian's cross packages do (aarch64-linux-gnu, i686-w64-mingw32,
 # wasm32-wasi); libraries and headers are looked for among the target's
 # only, programs among the host's.
+include(${CMAKE_CURRENT_LIST_DIR}/find_required.cmake)
 set(CMAKE_FIND_ROOT_PATH /usr/${GREETING_CROSS_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

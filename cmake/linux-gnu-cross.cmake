@@ -11,8 +11,8 @@ if(NOT GREETING_CROSS_TRIPLE)
 endif()
 string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${GREETING_CROSS_TRIPLE}")
 
-set(CMAKE_CXX_COMPILER ${GREETING_CROSS_TRIPLE}-g++)
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
+greeting_find_required(CMAKE_CXX_COMPILER ${GREETING_CROSS_TRIPLE}-g++ PACKAGES g++-${GREETING_CROSS_TRIPLE})
 
 # QEMU names some architectures its own way.
 set(qemu_arch ${CMAKE_SYSTEM_PROCESSOR})

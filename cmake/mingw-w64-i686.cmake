@@ -4,6 +4,7 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(GREETING_CROSS_TRIPLE i686-w64-mingw32)
+set(GREETING_MINGW_PACKAGE mingw-w64-i686)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 # Debian installs the 32-bit Wine loader off PATH.

@@ -3,6 +3,7 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(GREETING_CROSS_TRIPLE x86_64-w64-mingw32)
+set(GREETING_MINGW_PACKAGE mingw-w64-x86-64)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 # Debian installs the 64-bit Wine loader off PATH.

@@ -34,7 +34,7 @@ if(NOT WIN32)
 
   # Compressed as distributions ship them: at the highest level, and with no
   # name or time in the gzip header, so the same text gives the same bytes.
-  find_program(GZIP gzip REQUIRED)
+  greeting_find_required(GZIP gzip PACKAGES gzip)
   function(greeting_gzip file)
     add_custom_command(OUTPUT ${file}.gz
       COMMAND ${GZIP} -9 -n -k -f ${file}
@@ -130,6 +130,9 @@ endif()
 # are regular expressions, and cpack reads them from a file of CMake code:
 # the directories' own special characters are escaped twice.
 set(CPACK_SOURCE_GENERATOR TGZ)
+# Packages land in the build tree, wherever cpack is run from: never in the
+# sources, where the next source package would pack them too.
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
 string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\\\\\1" source_dir "${PROJECT_SOURCE_DIR}")
 string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\\\\\1" binary_dir "${PROJECT_BINARY_DIR}")
 set(CPACK_SOURCE_IGNORE_FILES "^${source_dir}/(build|\\\\.git)(/|$)" "^${binary_dir}/")
@@ -139,4 +142,5 @@ set(CPACK_SOURCE_IGNORE_FILES "^${source_dir}/(build|\\\\.git)(/|$)" "^${binary_
 # sources give the same packages.
 set(CPACK_GREETING_RELEASE_EPOCH ${GREETING_RELEASE_EPOCH})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_release_date.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_root_owned.cmake)
 include(CPack)

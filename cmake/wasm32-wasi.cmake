@@ -1,15 +1,28 @@
-# Builds greeting as a WebAssembly module for WASI with Debian's packages
-# (clang, wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32,
-# libclang-rt-14-dev-wasm32), and runs it under Node.js's WASI
-# (wasi_run.mjs beside this file).
+# Builds greeting as a WebAssembly module for WASI with Debian's packages,
+# and runs it under Node.js's WASI (tests/wasi_run.mjs).
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR wasm32)
 set(CMAKE_EXECUTABLE_SUFFIX_CXX .wasm)
 set(GREETING_CROSS_TRIPLE wasm32-wasi)
 
-find_program(GREETING_WASI_CLANG NAMES clang++-14 clang++ REQUIRED)
-set(CMAKE_CXX_COMPILER ${GREETING_WASI_CLANG})
+include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
+greeting_find_required(CMAKE_CXX_COMPILER clang++-14 clang++ PACKAGES clang)
 set(CMAKE_CXX_COMPILER_TARGET ${GREETING_CROSS_TRIPLE})
+# clang links with LLVM's linker, and CMake reads the objects with LLVM's
+# nm: binutils' cannot read WebAssembly.
+greeting_find_required(GREETING_WASM_LD wasm-ld-14 wasm-ld PACKAGES lld-14)
+greeting_find_required(CMAKE_NM llvm-nm-14 llvm-nm PACKAGES llvm-14)
+# The target's libraries, each from its own package.
+foreach(library_and_package -print-file-name=libc.a=wasi-libc -print-file-name=libc++.a=libc++-14-dev-wasm32
+    -print-file-name=libc++abi.a=libc++abi-14-dev-wasm32 -print-libgcc-file-name=libclang-rt-14-dev-wasm32)
+  string(REGEX MATCH "^(.*)=([^=]+)$" _ ${library_and_package})
+  set(package ${CMAKE_MATCH_2})
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} --target=${GREETING_CROSS_TRIPLE} ${CMAKE_MATCH_1}
+    OUTPUT_VARIABLE library OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT EXISTS "${library}")
+    message(FATAL_ERROR "${library} is not installed (Debian: apt-get install ${package})")
+  endif()
+endforeach()
 
 # Debian puts the target's headers beside the host's, not in a sysroot of
 # their own, and clang would search the host's /usr/include behind them: a
@@ -24,8 +37,6 @@ set(CMAKE_CXX_FLAGS_INIT "-nostdlibinc -isystem ${wasi_include}/c++/v1 -isystem 
 # optimisation flags stay on the compile line; the link line does without.
 set(CMAKE_CXX_LINK_EXECUTABLE
   "<CMAKE_CXX_COMPILER> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
-
-include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
 
 set(GREETING_EMULATOR_PACKAGES nodejs)
 find_program(GREETING_NODE node)

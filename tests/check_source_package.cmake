@@ -1,15 +1,26 @@
-# Makes the source package and checks that it is one .tar.gz holding the
-# sources, without build trees or version control.
-# -D CPACK=... -D CONFIG_FILE=CPackSourceConfig.cmake -D SCRATCH=...
+# Makes the source package as the README says, twice, from the source tree,
+# and checks that it lands in the build tree, leaves nothing in the source
+# tree, and holds the sources alone: no build tree, no version control, no
+# earlier package.
+# -D CPACK=... -D SOURCE_DIR=... -D BINARY_DIR=...
 cmake_minimum_required(VERSION 3.25)
-file(REMOVE_RECURSE "${SCRATCH}")
-execute_process(COMMAND ${CPACK} --config "${CONFIG_FILE}" -B "${SCRATCH}" OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-file(GLOB packages RELATIVE "${SCRATCH}" "${SCRATCH}/*.*")
-if(NOT packages MATCHES "^greeting-[0-9.]+-Source\\.tar\\.gz$")
-  message(FATAL_ERROR "wanted one greeting-VERSION-Source.tar.gz, found: ${packages}")
+file(GLOB before RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*")
+file(GLOB stale "${BINARY_DIR}/greeting-*-Source.tar.gz")
+file(REMOVE "${stale}")
+foreach(run 1 2)
+  execute_process(COMMAND ${CPACK} --config "${BINARY_DIR}/CPackSourceConfig.cmake" WORKING_DIRECTORY "${SOURCE_DIR}"
+    OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+file(GLOB after RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*")
+if(NOT after STREQUAL before)
+  message(FATAL_ERROR "packing the sources changed the source tree: it held ${before}, now ${after}")
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} -E tar tzf "${SCRATCH}/${packages}" OUTPUT_VARIABLE listing
-  COMMAND_ERROR_IS_FATAL ANY)
+file(GLOB packages "${BINARY_DIR}/greeting-*-Source.tar.gz")
+list(LENGTH packages count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "wanted one greeting-VERSION-Source.tar.gz in ${BINARY_DIR}, found: ${packages}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tzf ${packages} OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCHALL "[^\n]+" entries "${listing}")
 list(TRANSFORM entries REPLACE "^[^/]+/(.*)$" "\\1")
 foreach(needed CMakeLists.txt CMakePresets.json LICENSE README.md .ci/run src/main.cpp tests/black_box.py)
@@ -17,8 +28,8 @@ foreach(needed CMakeLists.txt CMakePresets.json LICENSE README.md .ci/run src/ma
     message(FATAL_ERROR "the source package lacks ${needed}:\n${listing}")
   endif()
 endforeach()
-list(FILTER entries INCLUDE REGEX "^(build|\\.git)/")
+list(FILTER entries INCLUDE REGEX "^(build|\\.git)/|\\.tar\\.gz$|_CPack_Packages")
 if(entries)
   message(FATAL_ERROR "the source package holds what is not a source: ${entries}")
 endif()
-file(REMOVE_RECURSE "${SCRATCH}")
+file(REMOVE ${packages})

@@ -1,0 +1,14 @@
+# Read by cpack once it has made its packages: gives the archives' entries
+# to root, whoever packed them (root_owned.py says why). The .deb's are
+# root's already.
+cmake_policy(VERSION 3.25)
+set(archives ${CPACK_PACKAGE_FILES})
+list(FILTER archives INCLUDE REGEX "\\.(tar\\.gz|zip)$")
+if(archives)
+  find_program(GREETING_PYTHON3 python3)
+  if(NOT GREETING_PYTHON3)
+    message(FATAL_ERROR "packing a release archive needs python3 (Debian: apt-get install python3)")
+  endif()
+  execute_process(COMMAND ${GREETING_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/root_owned.py ${archives}
+    COMMAND_ERROR_IS_FATAL ANY)
+endif()

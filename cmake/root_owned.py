@@ -1,0 +1,65 @@
+#!/usr/bin/python3
+"""Gives the entries of release archives to root (uid and gid 0), whoever
+packed them, so that the same sources give the same archive whoever builds
+it. CPack before CMake 4.3 writes the packer's own ids into a .tar.gz's
+entries and into each .zip entry's Unix extra field; release archives hold
+root's.
+
+Usage: root_owned.py ARCHIVE...   each a .tar.gz or a .zip, rewritten in place
+"""
+
+import gzip
+import io
+import struct
+import sys
+import tarfile
+import zipfile
+
+UNIX_IDS = 0x7875  # Info-ZIP's "ux" extra field: version, uid size, uid, gid size, gid
+
+
+def tarball(path):
+    packed = io.BytesIO()
+    with tarfile.open(path) as old, tarfile.open(fileobj=packed, mode="w", format=tarfile.USTAR_FORMAT) as new:
+        for member in old.getmembers():
+            member.uid = member.gid = 0
+            member.uname = member.gname = "root"
+            new.addfile(member, old.extractfile(member) if member.isfile() else None)
+    with open(path, "wb") as file:
+        file.write(gzip.compress(packed.getvalue(), compresslevel=9, mtime=0))
+
+
+def root_ids(extra):
+    fields, at = b"", 0
+    while at + 4 <= len(extra):
+        kind, size = struct.unpack_from("<HH", extra, at)
+        body = extra[at + 4 : at + 4 + size]
+        if kind == UNIX_IDS:
+            uid_size = body[1]
+            gid_size = body[2 + uid_size]
+            body = body[:2] + bytes(uid_size) + body[2 + uid_size : 3 + uid_size] + bytes(gid_size)
+        fields += struct.pack("<HH", kind, len(body)) + body
+        at += 4 + size
+    return fields
+
+
+def zip_archive(path):
+    packed = io.BytesIO()
+    with zipfile.ZipFile(path) as old, zipfile.ZipFile(packed, "w") as new:
+        for entry in old.infolist():
+            fresh = zipfile.ZipInfo(entry.filename, entry.date_time)
+            fresh.compress_type, fresh.create_system = entry.compress_type, entry.create_system
+            fresh.external_attr, fresh.extra = entry.external_attr, root_ids(entry.extra)
+            new.writestr(fresh, old.read(entry), compresslevel=9)
+    with open(path, "wb") as file:
+        file.write(packed.getvalue())
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    for archive in sys.argv[1:]:
+        if archive.endswith(".tar.gz"):
+            tarball(archive)
+        elif archive.endswith(".zip"):
+            zip_archive(archive)
