@@ -4,7 +4,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/release_date.cmake)
 greeting_release_date(DATE ${GREETING_RELEASE_DATE}
   EPOCH GREETING_RELEASE_EPOCH RFC2822 GREETING_RELEASE_DATE_RFC2822)
 
-set(CPACK_PACKAGE_VENDOR "the greeting authors")
+set(CPACK_PACKAGE_VENDOR ${GREETING_AUTHORS})
 set(CPACK_PACKAGE_CONTACT "greeting maintainers <maintainers@users.noreply.c-seed-3fb466da.example>")
 
 # Directories that installing creates get the usual modes, whatever the umask.
