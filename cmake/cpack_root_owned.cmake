@@ -7,7 +7,7 @@ list(FILTER archives INCLUDE REGEX "\\.(tar\\.gz|zip)$")
 if(archives)
   find_program(GREETING_PYTHON3 python3)
   if(NOT GREETING_PYTHON3)
-    message(FATAL_ERROR "packing a release archive needs python3 (Debian: apt-get install python3)")
+    message(FATAL_ERROR "  packing a release archive needs python3, which is not installed (Debian: apt-get install python3)")
   endif()
   execute_process(COMMAND ${GREETING_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/root_owned.py ${archives}
     COMMAND_ERROR_IS_FATAL ANY)

@@ -20,7 +20,7 @@ foreach(library_and_package -print-file-name=libc.a=wasi-libc -print-file-name=l
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} --target=${GREETING_CROSS_TRIPLE} ${CMAKE_MATCH_1}
     OUTPUT_VARIABLE library OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT EXISTS "${library}")
-    message(FATAL_ERROR "${library} is not installed (Debian: apt-get install ${package})")
+    message(FATAL_ERROR "  ${library} for ${GREETING_CROSS_TRIPLE} is not installed (Debian: apt-get install ${package})")
   endif()
 endforeach()
 
