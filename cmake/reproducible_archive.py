@@ -1,11 +1,11 @@
 #!/usr/bin/python3
-"""Gives the entries of release archives to root (uid and gid 0), whoever
-packed them, so that the same sources give the same archive whoever builds
-it. CPack before CMake 4.3 writes the packer's own ids into a .tar.gz's
-entries and into each .zip entry's Unix extra field; release archives hold
-root's.
+"""Makes release archives the same whoever packs them, and wherever: each
+entry owned by root (uid and gid 0), and the entries in name order. CPack
+before CMake 4.3 writes the packer's own ids into a .tar.gz's entries and
+into each .zip entry's Unix extra field, and takes the entries in the order
+the file system lists them, which differs from one file system to another.
 
-Usage: root_owned.py ARCHIVE...   each a .tar.gz or a .zip, rewritten in place
+Usage: reproducible_archive.py ARCHIVE...   each a .tar.gz or a .zip, rewritten in place
 """
 
 import gzip
@@ -21,7 +21,7 @@ UNIX_IDS = 0x7875  # Info-ZIP's "ux" extra field: version, uid size, uid, gid si
 def tarball(path):
     packed = io.BytesIO()
     with tarfile.open(path) as old, tarfile.open(fileobj=packed, mode="w", format=tarfile.USTAR_FORMAT) as new:
-        for member in old.getmembers():
+        for member in sorted(old.getmembers(), key=lambda member: member.name):
             member.uid = member.gid = 0
             member.uname = member.gname = "root"
             new.addfile(member, old.extractfile(member) if member.isfile() else None)
@@ -46,7 +46,7 @@ def root_ids(extra):
 def zip_archive(path):
     packed = io.BytesIO()
     with zipfile.ZipFile(path) as old, zipfile.ZipFile(packed, "w") as new:
-        for entry in old.infolist():
+        for entry in sorted(old.infolist(), key=lambda entry: entry.filename):
             fresh = zipfile.ZipInfo(entry.filename, entry.date_time)
             fresh.compress_type, fresh.create_system = entry.compress_type, entry.create_system
             fresh.external_attr, fresh.extra = entry.external_attr, root_ids(entry.extra)
