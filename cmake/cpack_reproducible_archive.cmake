@@ -1,9 +1,8 @@
 # Read by cpack once it has made its packages: makes the archives the same
-# whoever packs them, and wherever (reproducible_archive.py says how). The
-# .deb is so already.
+# whoever packs them, and wherever (reproducible_archive.py says how).
 cmake_policy(VERSION 3.25)
 set(archives ${CPACK_PACKAGE_FILES})
-list(FILTER archives INCLUDE REGEX "\\.(tar\\.gz|zip)$")
+list(FILTER archives INCLUDE REGEX "\\.(tar\\.gz|zip|deb)$")
 if(archives)
   find_program(GREETING_PYTHON3 python3)
   if(NOT GREETING_PYTHON3)

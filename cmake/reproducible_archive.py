@@ -1,15 +1,20 @@
 #!/usr/bin/python3
-"""Makes release archives the same whoever packs them, and wherever: each
-entry owned by root (uid and gid 0), and the entries in name order. CPack
-before CMake 4.3 writes the packer's own ids into a .tar.gz's entries and
-into each .zip entry's Unix extra field, and takes the entries in the order
-the file system lists them, which differs from one file system to another.
+"""Makes release archives the same whoever packs them, and wherever.
 
-Usage: reproducible_archive.py ARCHIVE...   each a .tar.gz or a .zip, rewritten in place
+CPack before CMake 4.3 writes the packer's own ids into a .tar.gz's entries
+and into each .zip entry's Unix extra field, and takes the entries in the
+order the file system lists them; and it counts directories, whose sizes
+differ from one file system to another, into a .deb's Installed-Size. So
+each entry of a .tar.gz or .zip is given to root (uid and gid 0) and put in
+name order, and a .deb's Installed-Size is counted as dpkg-gencontrol
+counts it: each file in KiB, rounded up, and 1 KiB for anything else.
+
+Usage: reproducible_archive.py ARCHIVE...   each a .tar.gz, .zip or .deb, rewritten in place
 """
 
 import gzip
 import io
+import re
 import struct
 import sys
 import tarfile
@@ -55,6 +60,37 @@ def zip_archive(path):
         file.write(packed.getvalue())
 
 
+def debian_package(path):
+    with open(path, "rb") as file:
+        package = file.read()
+    members, at = [], 8  # after "!<arch>\n"
+    while at < len(package):
+        header = package[at : at + 60]
+        size = int(header[48:58])
+        members.append([header, package[at + 60 : at + 60 + size]])
+        at += 60 + size + size % 2
+    data = next(content for header, content in members if header.startswith(b"data.tar"))
+    with tarfile.open(fileobj=io.BytesIO(data)) as files:
+        kib = sum((entry.size + 1023) // 1024 if entry.isfile() else 1
+                  for entry in files.getmembers() if entry.name not in (".", "./"))
+    control = next(member for member in members if member[0].startswith(b"control.tar.gz"))
+    packed = io.BytesIO()
+    with tarfile.open(fileobj=io.BytesIO(control[1])) as old, \
+            tarfile.open(fileobj=packed, mode="w", format=tarfile.USTAR_FORMAT) as new:
+        for member in old.getmembers():
+            content = old.extractfile(member).read() if member.isfile() else None
+            if member.name.lstrip("./") == "control":
+                content = re.sub(rb"(?m)^Installed-Size: .*$", b"Installed-Size: %d" % kib, content)
+                member.size = len(content)
+            new.addfile(member, io.BytesIO(content) if content is not None else None)
+    control[1] = gzip.compress(packed.getvalue(), compresslevel=9, mtime=0)
+    control[0] = control[0][:48] + str(len(control[1])).encode().ljust(10) + control[0][58:]
+    with open(path, "wb") as file:
+        file.write(b"!<arch>\n")
+        for header, content in members:
+            file.write(header + content + b"\n" * (len(content) % 2))
+
+
 if __name__ == "__main__":
     if len(sys.argv) < 2:
         sys.exit(__doc__)
@@ -63,3 +99,5 @@ if __name__ == "__main__":
             tarball(archive)
         elif archive.endswith(".zip"):
             zip_archive(archive)
+        elif archive.endswith(".deb"):
+            debian_package(archive)
