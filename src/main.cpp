@@ -2,12 +2,16 @@
 // route that writes it: the first goes through C's printf, the second through
 // C++'s std::cout.
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <string>
+#include <iterator>
+#include <string_view>
 
 #ifdef _WIN32
 #include <io.h>
@@ -19,18 +23,27 @@ namespace {
 
 // Says on standard error, in one line, that standard output refused a write,
 // and why: "greeting: write error: REASON", or no reason where the system
-// gave none (strerror(0) would say "Success"). The line leaves in one write,
-// so it cannot be interleaved with another writer's. If standard error fails
-// too, there is no one left to tell.
+// gave none (strerror(0) would say "Success"). The line is put together on
+// the stack, as memory may be what ran out, and leaves in one write, so it
+// cannot be interleaved with another writer's. If standard error fails too,
+// there is no one left to tell.
 void report_write_error(int error)
 {
-    std::string line = "greeting: write error";
+    constexpr std::size_t longest = 256;  // a longer reason is cut short
+    std::array<char, longest> line{};
+    char* const last = &line.back();  // kept for the line feed
+    char* end = line.data();
+    const auto append = [&end, last](std::string_view text) {
+        end = std::copy_n(text.begin(), std::min(text.size(), static_cast<std::size_t>(std::distance(end, last))), end);
+    };
+    append("greeting: write error");
     if (error != 0) {
-        line += ": ";
-        line += std::strerror(error);
+        append(": ");
+        append(std::strerror(error));
     }
-    line += '\n';
-    (void)std::fwrite(line.data(), 1, line.size(), stderr);
+    *end = '\n';
+    end = std::next(end);
+    (void)std::fwrite(line.data(), 1, static_cast<std::size_t>(std::distance(line.data(), end)), stderr);
 }
 
 }  // namespace
