@@ -14,6 +14,7 @@ import contextlib
 import dataclasses
 import os
 import pathlib
+import re
 import resource
 import signal
 import socket
@@ -33,6 +34,8 @@ PLATFORMS = {".exe": "windows", ".wasm": "wasi", "": "linux"}
 # Windows' C runtime writes each line feed, in text mode, as CR LF.
 LINE_END = {"linux": "\n", "wasi": "\n", "windows": "\r\n"}
 ALL = 1 << 30
+TIGHTEST = -1
+PAGE = 4096
 
 
 @dataclasses.dataclass(frozen=True)
@@ -43,26 +46,33 @@ class Case:
     # same, read as the screen a person sees), a hung_up_terminal, closed,
     # /dev/full, a full_pipe (a reader drains it once greeting waits on it),
     # a pipe whose reader has gone, or a file that fails when closed.
-    # Standard error is a pipe, or a socket that shows each write as one
-    # datagram. SIGPIPE and SIGXFSZ are at their defaults unless ignored.
+    # Standard error is a pipe, a socket that shows each write as one
+    # datagram, or closed. SIGPIPE and SIGXFSZ are at their defaults unless
+    # ignored. A data limit of TIGHTEST is the smallest, to a page, under
+    # which greeting still starts and greets: it leaves no room for its heap
+    # to grow.
     args: tuple = ()
     env: dict = None  # None: the runner's own
     stdin_closed: bool = False  # else /dev/null
     stdout: str = "pipe"
     datagram_stderr: bool = False
+    stderr_closed: bool = False
     ignored: tuple = ()
     file_size_limit: int = None
+    data_limit: int = None
     # What it must give: status 0 and the greeting; or, where refused, status
     # 1 and one line on standard error with this reason; or the signal that
     # ends it. A run that fails writes `written` bytes first.
     refused: str = None
     killed_by: signal.Signals = None
     written: int = 0
-    # Where a platform, or valgrind, differs: the reason it cannot run the
-    # case, or a dict of fields that replace the case's own, with `why`.
+    # Where a platform, or valgrind or QEMU, differs: the reason it cannot
+    # run the case, or a dict of fields that replace the case's own, with
+    # `why`.
     windows: object = None
     wasi: object = None
     valgrind: object = None
+    qemu: object = None
 
 
 THROUGH_CMD = ("the Wine runner starts greeting through cmd (to keep Wine's own messages off greeting's standard "
@@ -70,6 +80,8 @@ THROUGH_CMD = ("the Wine runner starts greeting through cmd (to keep Wine's own 
 NO_SIGNALS = "no signals there: the case without them is "
 NO_FILE_SIZE_LIMIT = "Windows has no file-size limit; one set on Wine would limit Wine's own files"
 WASI_EIO = {"why": "wasi-libc's text for EIO", "refused": "I/O error"}
+WASI_CLOSED = {"why": "Node opens /dev/null on a closed standard stream at its own start-up, before the module runs, "
+                      "so greeting's writes succeed", "refused": None}
 
 CASES = [
     # Arguments are accepted and ignored, whatever they look like.
@@ -94,8 +106,17 @@ CASES = [
     # A refused write is reported on standard error, in one line, and fails
     # the run; what was written before the refusal stays written.
     Case("refused.full_device", stdout="/dev/full", refused="No space left on device"),
-    Case("refused.stdout_closed", stdout="closed", refused="Bad file descriptor",
-         wasi="Node opens /dev/null on a closed standard output at its own start-up, before the module runs"),
+    Case("refused.stdout_closed", stdout="closed", refused="Bad file descriptor", wasi=WASI_CLOSED),
+    # With standard error closed too, there is no one to tell; the status
+    # still says it.
+    Case("refused.stdout_and_stderr_closed", stdout="closed", stderr_closed=True, refused="Bad file descriptor",
+         wasi=WASI_CLOSED),
+    # The report needs no memory: it is made where the heap can grow no more.
+    Case("refused.no_memory_left", stdout="/dev/full", data_limit=TIGHTEST, refused="No space left on device",
+         windows="Windows has no data limit; one set on Wine would limit Wine",
+         wasi="the limit would fall on Node, whose own memory grows as it pleases",
+         valgrind="greeting runs in valgrind's memory, which the limit would cut",
+         qemu="the limit would fall on QEMU's own memory first, and QEMU crashes or spins under it"),
     # Line buffered on a terminal, each line is refused as it is written,
     # before the last flush.
     Case("refused.terminal_hung_up", stdout="hung_up_terminal", refused="Input/output error",
@@ -159,7 +180,7 @@ def screen(text):
     try:
         import pyte
     except ImportError:
-        sys.exit("the console case needs pyte (Debian: apt-get install python3-pyte)")
+        sys.exit(f"the console case needs pyte ({os.environ.get('GREETING_PYTE_HINT')})")
     display = pyte.Screen(80, 24)
     pyte.ByteStream(display).feed(text)
     return "\n".join(line.rstrip() for line in display.display).rstrip("\n").encode()
@@ -199,10 +220,10 @@ def run(case, command, scratch, out_path):
         signal.pthread_sigmask(signal.SIG_SETMASK, set())
         for number in (signal.SIGPIPE, signal.SIGXFSZ):
             signal.signal(number, signal.SIG_IGN if number in case.ignored else signal.SIG_DFL)
-        if case.file_size_limit is not None:
-            resource.setrlimit(resource.RLIMIT_FSIZE,
-                               (case.file_size_limit, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
-        for descriptor, closed in ((0, case.stdin_closed), (1, case.stdout == "closed")):
+        for limit, value in ((resource.RLIMIT_FSIZE, case.file_size_limit), (resource.RLIMIT_DATA, case.data_limit)):
+            if value is not None:
+                resource.setrlimit(limit, (value, resource.getrlimit(limit)[1]))
+        for descriptor, closed in ((0, case.stdin_closed), (1, case.stdout == "closed"), (2, case.stderr_closed)):
             if closed:
                 os.close(descriptor)
 
@@ -250,10 +271,27 @@ def expected(platform, case, filler):
     greeting = (FIRST_LINE + line_end + SECOND_LINE + line_end).encode()
     if case.stdout == "console":  # as a person sees it: no trailing blanks
         greeting = (FIRST_LINE + "\n" + SECOND_LINE.rstrip()).encode()
-    written = case.written if case.refused or case.killed_by else ALL
-    report = [(DIAGNOSTIC + case.refused + line_end).encode()] if case.refused else []
+    written = 0 if case.stdout == "closed" else case.written if case.refused or case.killed_by else ALL
+    report = [(DIAGNOSTIC + case.refused + line_end).encode()] if case.refused and not case.stderr_closed else []
     status = 1 if case.refused else -case.killed_by if case.killed_by else 0
     return b"." * filler + greeting[:written], report, status
+
+
+def tightest_data_limit(platform, command, scratch):
+    """The smallest data limit, to a page, under which greeting starts and
+    greets, or None if it does not even under ALL."""
+    plain = Case("probe")
+
+    def greets(limit):
+        return run(dataclasses.replace(plain, data_limit=limit), command, scratch, None)[1] == expected(platform, plain, 0)
+
+    low, high = 0, ALL
+    if not greets(high):
+        return None
+    while high - low > PAGE:
+        middle = (low + high) // 2 // PAGE * PAGE
+        low, high = (low, middle) if greets(middle) else (middle, high)
+    return high
 
 
 def skip(why):
@@ -278,9 +316,10 @@ def main(argv):
         sys.exit(__doc__)
     case, command = cases[argv[1]], argv[2:]
     platform = PLATFORMS.get(os.path.splitext(command[-1])[1], "linux")
-    for where in (platform, os.path.basename(command[0])):
-        variant = getattr(case, where) if where in ("windows", "wasi", "valgrind") else None
-        where = f"under {where}" if where == "valgrind" else f"on {where}"
+    launcher = re.sub(r"-.*", "", os.path.basename(command[0]))  # qemu-aarch64: qemu
+    for where in (platform, launcher):
+        variant = getattr(case, where) if where in ("windows", "wasi", "valgrind", "qemu") else None
+        where = f"under {where}" if where in ("valgrind", "qemu") else f"on {where}"
         if isinstance(variant, str):
             return skip(f"not {where}: {variant}")
         if variant:
@@ -288,6 +327,13 @@ def main(argv):
             case = dataclasses.replace(case, **{key: value for key, value in variant.items() if key != "why"})
 
     with tempfile.TemporaryDirectory(prefix="greeting-") as scratch:
+        if case.data_limit == TIGHTEST:
+            limit = tightest_data_limit(platform, command, scratch)
+            if limit is None:
+                return skip(f"greeting does not start under any data limit up to {ALL} bytes here "
+                            "(a sanitizer's shadow memory, say)")
+            print(f"Data limit: {limit} bytes")
+            case = dataclasses.replace(case, data_limit=limit)
         try:
             with (close_failing_fs.mounted(os.path.join(scratch, "close-failing"))
                   if case.stdout == "close_failing_file" else contextlib.nullcontext(scratch)) as directory:

@@ -24,7 +24,7 @@ class Unusable(Exception):
 
 
 def load_fusepy():
-    """fusepy (Debian: python3-fusepy), or the reason it cannot be used."""
+    """fusepy, or the reason it cannot be used."""
     try:
         import fusepy
     except (ImportError, OSError) as error:  # OSError: fusepy found no libfuse
@@ -92,7 +92,7 @@ def mounted(directory):
     if load_fusepy()[0] is None or not any(
         os.access(os.path.join(path, "fusermount3"), os.X_OK) for path in os.get_exec_path()
     ):
-        sys.exit("the close-failing file system needs fusepy and fusermount3 (Debian: apt-get install python3-fusepy fuse3)")
+        sys.exit(f"the close-failing file system needs fusepy and fusermount3 ({os.environ.get('GREETING_FUSE_HINT')})")
     os.makedirs(directory, exist_ok=True)
     log_path = directory.rstrip("/") + ".log"
     with open(log_path, "w") as log:

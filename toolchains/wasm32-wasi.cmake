@@ -1,26 +1,26 @@
 # Builds greeting as a WebAssembly module for WASI with Debian's packages,
-# and runs it under Node.js's WASI (tests/wasi_run.mjs).
+# and runs it under Node.js's WASI (tests/runners/wasi_run.mjs).
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR wasm32)
 set(CMAKE_EXECUTABLE_SUFFIX_CXX .wasm)
 set(GREETING_CROSS_TRIPLE wasm32-wasi)
 
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
-greeting_find_required(CMAKE_CXX_COMPILER clang++-14 clang++ PACKAGES clang)
+greeting_find_required(CMAKE_CXX_COMPILER clang++-14 clang++)
 set(CMAKE_CXX_COMPILER_TARGET ${GREETING_CROSS_TRIPLE})
 # clang links with LLVM's linker, and CMake reads the objects with LLVM's
 # nm: binutils' cannot read WebAssembly.
-greeting_find_required(GREETING_WASM_LD wasm-ld-14 wasm-ld PACKAGES lld-14)
-greeting_find_required(CMAKE_NM llvm-nm-14 llvm-nm PACKAGES llvm-14)
+greeting_find_required(GREETING_WASM_LD wasm-ld-14 wasm-ld)
+greeting_find_required(CMAKE_NM llvm-nm-14 llvm-nm)
 # The target's libraries, each from its own package.
-foreach(library_and_package -print-file-name=libc.a=wasi-libc -print-file-name=libc++.a=libc++-14-dev-wasm32
-    -print-file-name=libc++abi.a=libc++abi-14-dev-wasm32 -print-libgcc-file-name=libclang-rt-14-dev-wasm32)
-  string(REGEX MATCH "^(.*)=([^=]+)$" _ ${library_and_package})
-  set(package ${CMAKE_MATCH_2})
+foreach(query_and_use -print-file-name=libc.a=wasi-libc -print-file-name=libc++.a=wasi-libc++
+    -print-file-name=libc++abi.a=wasi-libc++abi -print-libgcc-file-name=wasi-builtins)
+  string(REGEX MATCH "^(.*)=([^=]+)$" _ ${query_and_use})
+  set(use ${CMAKE_MATCH_2})
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} --target=${GREETING_CROSS_TRIPLE} ${CMAKE_MATCH_1}
     OUTPUT_VARIABLE library OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT EXISTS "${library}")
-    message(FATAL_ERROR "  ${library} for ${GREETING_CROSS_TRIPLE} is not installed (Debian: apt-get install ${package})")
+    greeting_stop_missing("${library} for ${GREETING_CROSS_TRIPLE}" ${use})
   endif()
 endforeach()
 
@@ -38,8 +38,8 @@ set(CMAKE_CXX_FLAGS_INIT "-nostdlibinc -isystem ${wasi_include}/c++/v1 -isystem 
 set(CMAKE_CXX_LINK_EXECUTABLE
   "<CMAKE_CXX_COMPILER> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
 
-set(GREETING_EMULATOR_PACKAGES nodejs)
+set(GREETING_EMULATOR_USES node)
 find_program(GREETING_NODE node)
 if(GREETING_NODE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${GREETING_NODE} --no-warnings ${CMAKE_CURRENT_LIST_DIR}/../tests/wasi_run.mjs)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${GREETING_NODE} --no-warnings ${CMAKE_CURRENT_LIST_DIR}/../tests/runners/wasi_run.mjs)
 endif()

@@ -34,7 +34,7 @@ if(NOT WIN32)
 
   # Compressed as distributions ship them: at the highest level, and with no
   # name or time in the gzip header, so the same text gives the same bytes.
-  greeting_find_required(GZIP gzip PACKAGES gzip)
+  greeting_find_required(GZIP gzip)
   function(greeting_gzip file)
     add_custom_command(OUTPUT ${file}.gz
       COMMAND ${GZIP} -9 -n -k -f ${file}
@@ -85,11 +85,9 @@ else()
   string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
 endif()
 set(CPACK_STRIP_FILES ON)
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
 greeting writes two fixed lines to standard output and ends: the first
 through C's printf, the second through C++'s std::cout, each naming the
@@ -110,18 +108,21 @@ if(WIN32)
   set(GREETING_SIGNING_CERT "" CACHE FILEPATH
     "PEM certificate that Authenticode-signs greeting.exe in the release zip; empty: unsigned")
   set(GREETING_SIGNING_KEY "" CACHE FILEPATH "The certificate's private key: PEM, unencrypted")
+  set(GREETING_SIGNING_TIMESTAMP_URL "" CACHE STRING
+    "RFC 3161 time-stamping authority that countersigns the signature; empty: none")
   find_program(GREETING_OSSLSIGNCODE osslsigncode)
   if(GREETING_SIGNING_CERT OR GREETING_SIGNING_KEY)
     if(NOT GREETING_SIGNING_CERT OR NOT GREETING_SIGNING_KEY)
       message(FATAL_ERROR "set both GREETING_SIGNING_CERT and GREETING_SIGNING_KEY, or neither")
     endif()
     if(NOT GREETING_OSSLSIGNCODE)
-      message(FATAL_ERROR "  signing needs osslsigncode, which is not installed (Debian: apt-get install osslsigncode)")
+      greeting_stop_missing(osslsigncode osslsigncode)
     endif()
   endif()
   set(CPACK_GREETING_SIGNING_CERT ${GREETING_SIGNING_CERT})
   set(CPACK_GREETING_SIGNING_KEY ${GREETING_SIGNING_KEY})
   set(CPACK_GREETING_OSSLSIGNCODE ${GREETING_OSSLSIGNCODE})
+  set(CPACK_GREETING_TIMESTAMP_URL ${GREETING_SIGNING_TIMESTAMP_URL})
   cmake_path(SET CPACK_GREETING_SIGNED_PROGRAM NORMALIZE ${CMAKE_INSTALL_BINDIR}/greeting${CMAKE_EXECUTABLE_SUFFIX})
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_sign.cmake)
 endif()
@@ -135,7 +136,7 @@ set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
 string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\\\\\1" source_dir "${PROJECT_SOURCE_DIR}")
 string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\\\\\1" binary_dir "${PROJECT_BINARY_DIR}")
-set(CPACK_SOURCE_IGNORE_FILES "^${source_dir}/(build|\\\\.git)(/|$)" "^${binary_dir}/")
+set(CPACK_SOURCE_IGNORE_FILES "^${source_dir}/(build|\\\\.git)(/|$)" "^${binary_dir}/" "/__pycache__/")
 
 # cpack reads this when it packs: unless SOURCE_DATE_EPOCH says otherwise,
 # every file in a package carries the release's date, so that the same

@@ -1,8 +1,10 @@
 # Read by cpack after it has installed, stripped, what goes in a package, and
 # before it packs: Authenticode-signs greeting.exe with osslsigncode when a
 # certificate and its key are given (GREETING_SIGNING_CERT and
-# GREETING_SIGNING_KEY). The signing time is SOURCE_DATE_EPOCH (the release
-# date unless set), so that the same key gives the same signed package.
+# GREETING_SIGNING_KEY), and has an RFC 3161 time-stamping authority
+# countersign it where one is named (GREETING_SIGNING_TIMESTAMP_URL). The
+# signing time it claims is SOURCE_DATE_EPOCH (the release date unless set),
+# so that the same key gives the same signed package, until time-stamped.
 cmake_policy(VERSION 3.25)
 set(program "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${CPACK_GREETING_SIGNED_PROGRAM}")
 if(NOT EXISTS "${program}")  # the source package
@@ -13,10 +15,14 @@ if(NOT CPACK_GREETING_SIGNING_CERT)
     "configure with GREETING_SIGNING_CERT and GREETING_SIGNING_KEY to sign it")
   return()
 endif()
+set(timestamp "")
+if(CPACK_GREETING_TIMESTAMP_URL)
+  set(timestamp -ts "${CPACK_GREETING_TIMESTAMP_URL}")
+endif()
 execute_process(
   COMMAND "${CPACK_GREETING_OSSLSIGNCODE}" sign
           -certs "${CPACK_GREETING_SIGNING_CERT}" -key "${CPACK_GREETING_SIGNING_KEY}"
-          -h sha256 -n greeting -time "$ENV{SOURCE_DATE_EPOCH}"
+          -h sha256 -n greeting -time "$ENV{SOURCE_DATE_EPOCH}" ${timestamp}
           -in "${program}" -out "${program}.signed"
   OUTPUT_VARIABLE output ERROR_VARIABLE output RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

@@ -1,8 +1,8 @@
 # Cross-builds greeting for Linux on another architecture with Debian's GNU
-# cross compilers (g++-<triple>), and runs the result under QEMU's user-mode
-# emulator (qemu-user). GREETING_CROSS_TRIPLE names the target, such as
-# aarch64-linux-gnu. greeting links statically there, so the emulator needs
-# no libraries of the target's.
+# cross compilers, and runs the result under QEMU's user-mode emulator.
+# GREETING_CROSS_TRIPLE names the target, such as aarch64-linux-gnu.
+# greeting links statically there, so the emulator needs no libraries of the
+# target's.
 set(CMAKE_SYSTEM_NAME Linux)
 # try_compile runs this file again, and needs the triple as well.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES GREETING_CROSS_TRIPLE)
@@ -12,14 +12,14 @@ endif()
 string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${GREETING_CROSS_TRIPLE}")
 
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
-greeting_find_required(CMAKE_CXX_COMPILER ${GREETING_CROSS_TRIPLE}-g++ PACKAGES g++-${GREETING_CROSS_TRIPLE})
+greeting_find_required(CMAKE_CXX_COMPILER ${GREETING_CROSS_TRIPLE}-g++)
 
 # QEMU names some architectures its own way.
 set(qemu_arch ${CMAKE_SYSTEM_PROCESSOR})
 if(qemu_arch STREQUAL "powerpc64le")
   set(qemu_arch ppc64le)
 endif()
-set(GREETING_EMULATOR_PACKAGES qemu-user)
+set(GREETING_EMULATOR_USES qemu)
 find_program(GREETING_QEMU qemu-${qemu_arch})
 if(GREETING_QEMU)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${GREETING_QEMU})

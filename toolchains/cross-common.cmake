@@ -2,10 +2,10 @@
 # target as Debian's cross packages do (aarch64-linux-gnu, i686-w64-mingw32,
 # wasm32-wasi); libraries and headers are looked for among the target's
 # only, programs among the host's. Each toolchain file also names, in
-# GREETING_EMULATOR_PACKAGES, the Debian packages that hold the emulator it
-# sets as CMAKE_CROSSCOMPILING_EMULATOR, for the tests to name where it is
-# missing.
-include(${CMAKE_CURRENT_LIST_DIR}/find_required.cmake)
+# GREETING_EMULATOR_USES, what provides the emulator it sets as
+# CMAKE_CROSSCOMPILING_EMULATOR (as cmake/debian-packages.txt calls it), for
+# the tests to say how to install it where it is missing.
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/debian_packages.cmake)
 set(CMAKE_FIND_ROOT_PATH /usr/${GREETING_CROSS_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -1,0 +1,294 @@
+#!/usr/bin/python3
+"""The packages' tests: `pack` packs the build tree once, as a release is
+packed, and the checks read what it made.
+
+Usage: packages.py CHECK SETTINGS
+CHECK is one of the functions in CHECKS; SETTINGS is the packages.json that
+tests/CMakeLists.txt writes: the tools, and what the build promises. Every
+tool's output is read in the C locale, so the verdict is the same in any.
+"""
+
+import contextlib
+import difflib
+import glob
+import http.server
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tarfile
+import threading
+import time
+import zipfile
+
+ENV = dict(os.environ, LC_ALL="C", TZ="UTC")
+
+
+class Failed(Exception):
+    pass
+
+
+def run(*command, **options):
+    done = subprocess.run(command, env=ENV, capture_output=True, text=True, **options)
+    if done.returncode != 0:
+        raise Failed(f"{' '.join(map(str, command))} ended with status {done.returncode}:\n{done.stdout}{done.stderr}")
+    return done.stdout
+
+
+def only(pattern):
+    found = glob.glob(pattern)
+    if len(found) != 1:
+        raise Failed(f"wanted one {pattern}, found {found or 'none'}")
+    return found[0]
+
+
+@contextlib.contextmanager
+def throwaway_signer(s, directory):
+    """A code-signing certificate valid for a day, and an RFC 3161
+    time-stamping authority on this machine's loopback: the cpack -D
+    arguments that sign with them."""
+    os.makedirs(directory)
+    certificate, timestamper = os.path.join(directory, "signer"), os.path.join(directory, "tsa")
+    for path, name, usage in ((certificate, "signer", "codeSigning"), (timestamper, "time-stamping authority",
+                                                                       "critical,timeStamping")):
+        run(s["openssl"], "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+            "-subj", f"/CN=greeting throwaway {name}", "-addext", f"extendedKeyUsage={usage}",
+            "-keyout", f"{path}.key", "-out", f"{path}.pem")
+    with open(os.path.join(directory, "tsa.cnf"), "w") as config:
+        config.write(f"[tsa]\ndefault_tsa = throwaway\n[throwaway]\nserial = {directory}/tsa.serial\n"
+                     f"signer_cert = {timestamper}.pem\nsigner_key = {timestamper}.key\nsigner_digest = sha256\n"
+                     "default_policy = 1.2.3.4.1\ndigests = sha256\ness_cert_id_alg = sha256\n")
+
+    class TimeStamper(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            query = os.path.join(directory, "query.tsq")
+            with open(query, "wb") as file:
+                file.write(self.rfile.read(int(self.headers["Content-Length"])))
+            reply = subprocess.run([s["openssl"], "ts", "-reply", "-config", config.name, "-queryfile", query],
+                                   capture_output=True).stdout
+            self.send_response(200 if reply else 500)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(reply)))
+            self.end_headers()
+            self.wfile.write(reply)
+
+        def log_message(self, *_):
+            pass
+
+    server = http.server.HTTPServer(("127.0.0.1", 0), TimeStamper)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    try:
+        yield ["-D", f"CPACK_GREETING_SIGNING_CERT={certificate}.pem", "-D", f"CPACK_GREETING_SIGNING_KEY={certificate}.key",
+               "-D", f"CPACK_GREETING_OSSLSIGNCODE={s['osslsigncode']}",
+               "-D", f"CPACK_GREETING_TIMESTAMP_URL=http://127.0.0.1:{server.server_port}/"]
+    finally:
+        server.shutdown()
+
+
+def top_level(directory):
+    return sorted(name for name in os.listdir(directory) if name != "__pycache__")
+
+
+def pack(s):
+    """Packs the build tree as its release is packed (on Windows, signed and
+    time-stamped by a throwaway signer), and makes the source package as the
+    README says, from the source tree, twice."""
+    shutil.rmtree(s["into"], ignore_errors=True)
+    command = [s["cpack"], "-G", ";".join(s["generators"]), "-C", s["config"],
+               "--config", os.path.join(s["binary_dir"], "CPackConfig.cmake"), "-B", os.path.join(s["into"], "binary")]
+    if s["signed_program"]:
+        ENV["no_proxy"] = "127.0.0.1"
+        with throwaway_signer(s, os.path.join(s["into"], "signer")) as signing:
+            run(*command, *signing)
+    else:
+        run(*command)
+    before = top_level(s["source_dir"])
+    for stale in glob.glob(os.path.join(s["binary_dir"], "greeting-*-Source.tar.gz*")):
+        os.remove(stale)
+    for _ in range(2):
+        run(s["cpack"], "--config", os.path.join(s["binary_dir"], "CPackSourceConfig.cmake"), cwd=s["source_dir"])
+    with open(os.path.join(s["into"], "source-tree.json"), "w") as file:
+        json.dump({"before": before, "after": top_level(s["source_dir"])}, file)
+
+
+def unpacked(s, generator):
+    """The root of the install that the package holds, unpacked."""
+    extension = {"DEB": "deb", "TGZ": "tar.gz", "ZIP": "zip"}[generator]
+    package = only(os.path.join(s["into"], "binary", f"*.{extension}"))
+    where = os.path.join(s["into"], "unpacked", generator)
+    shutil.rmtree(where, ignore_errors=True)
+    os.makedirs(where)
+    if generator == "DEB":
+        run("dpkg-deb", "--extract", package, where)
+        return package, os.path.join(where, "usr")
+    with (zipfile.ZipFile(package) if generator == "ZIP" else tarfile.open(package)) as archive:
+        archive.extractall(where)
+    return package, only(os.path.join(where, "*"))  # the one directory named after the package
+
+
+def contents(s):
+    """Each package holds exactly what an install makes, stripped, and
+    linked as the build says."""
+    failures = []
+    wanted = sorted([s["program"], *s["files"]])
+    for generator in s["generators"]:
+        package, root = unpacked(s, generator)
+        name = os.path.basename(package)
+        found = sorted(os.path.relpath(os.path.join(directory, file), root)
+                       for directory, _, files in os.walk(root) for file in files)
+        if found != wanted:
+            failures.append(f"{name} holds {found}\n  wanted {wanted}")
+        program = os.path.join(root, s["program"])
+        if " .debug_" in run(s["objdump"], "--section-headers", program):
+            failures.append(f"{name}: {s['program']} is not stripped")
+        if s["readelf"]:
+            headers = run(s["readelf"], "--file-header", "--program-headers", "--dynamic", program)
+            linking = ", ".join([f"type {re.search(r'Type: +([A-Z]+)', headers)[1]}"] +
+                                [part for part in ("program interpreter", "Dynamic section") if part in headers])
+            wanted_linking = "type DYN, program interpreter, Dynamic section" if s["dynamic"] else "type EXEC"
+            if linking != wanted_linking:
+                failures.append(f"{name}: {s['program']} has {linking}; wanted {wanted_linking}")
+        if generator == "DEB":
+            depends = run("dpkg-deb", "--field", package, "Depends").strip()
+            if s["dynamic"] and not re.search(r"(^|, )libc6 ", depends):
+                failures.append(f"{name} declares no dependency on libc6: Depends: '{depends}'")
+            elif not s["dynamic"] and depends:
+                failures.append(f"{name} is static, yet declares dependencies: '{depends}'")
+    return failures
+
+
+def describe_pe(headers):
+    """What of objdump -p's account the baseline holds: the format, headers,
+    which data directories there are, and every import as DLL!function."""
+    lines = [f"format {re.search(r'file format (.+)', headers)[1]}"]
+    for field in ("Magic", "MajorOSystemVersion", "MinorOSystemVersion", "MajorSubsystemVersion",
+                  "MinorSubsystemVersion", "Subsystem"):
+        value = re.search(rf"^{field}\s+(.+)$", headers, re.M)[1].split()
+        lines.append(" ".join([field, *value]))
+    flags = re.search(r"^DllCharacteristics\s+\S+\n((?:\t+[A-Z_]+\n)*)", headers, re.M)[1].split()
+    lines.append(f"DllCharacteristics {' '.join(sorted(flags))}")
+    # The signature's own directory comes and goes with signing, checked apart.
+    lines += [f"directory {name}" for address, size, name in
+              re.findall(r"^Entry \w ([0-9a-f]+) ([0-9a-f]{8}) ([A-Za-z ]+?Directory)", headers, re.M)
+              if int(size, 16) and name != "Security Directory"]
+    for dll, table in re.findall(r"\tDLL Name: (\S+)\n[^\n]*\n((?:\t[0-9a-f]+\t +\d+ +\S+\n)*)", headers):
+        lines += sorted(f"import {dll}!{function}" for function in re.findall(r"\d+ +(\S+)\n", table))
+    return lines
+
+
+def windows_exe(s):
+    """The executable in the zip has exactly the headers and imports of its
+    baseline, the packing date as its time stamp, its version resource and
+    its manifest."""
+    _, root = unpacked(s, "ZIP")
+    program = os.path.join(root, s["program"])
+    failures = []
+    headers = run(s["objdump"], "-p", program)
+    with open(s["pe_baseline"]) as file:
+        baseline = [line.rstrip("\n") for line in file if line.strip() and not line.startswith("#")]
+    found = describe_pe(headers)
+    if found != baseline:
+        failures.append(f"{s['program']} is not as {s['pe_baseline']} holds it (-: the baseline, +: found); its first "
+                        "lines say what to check before changing it:\n" +
+                        "\n".join(difflib.unified_diff(baseline, found, lineterm="", n=1)))
+    # The linker writes no time; stripping for the zip writes the packing date.
+    epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or s["release_epoch"])
+    packed = time.strftime("%a %b %e %H:%M:%S %Y", time.gmtime(epoch))
+    stamp = re.search(r"^Time/Date\s+(.+)$", headers, re.M)[1]
+    if stamp != packed:
+        failures.append(f"time stamp: wanted {packed}, found {stamp}")
+
+    resources = run(s["windres"], "-i", program, "-O", "rc")
+    numeric = ", ".join(s["version"].split(".") + ["0"])
+    wanted = {"FILEVERSION": numeric, "FileVersion": s["version"], "ProductVersion": s["version"],
+              "ProductName": "greeting", "OriginalFilename": "greeting.exe", "LegalCopyright": s["copyright"],
+              "FileDescription": s["description"]}
+    found = dict(re.findall(r'VALUE "(\w+)", "([^"]*)"', resources))
+    found["FILEVERSION"] = re.search(r" FILEVERSION ([0-9, ]+)\n", resources)[1]
+    for name, value in wanted.items():
+        if found.get(name) != value:
+            failures.append(f"version resource {name}: wanted {value!r}, found {found.get(name)!r}")
+    manifest = re.search(r"\n1 24 [^\n]*\nBEGIN\n((?:[^\n]+\n)*?)END", resources)
+    embedded = "".join(re.findall(r'^\s*"(.*)"$', manifest[1] if manifest else "", re.M))
+    embedded = embedded.replace('""', '"').replace("\\n", "\n")
+    with open(s["manifest"]) as file:
+        if embedded != file.read():
+            failures.append(f"the embedded manifest is not {s['manifest']}:\n{embedded}")
+    return failures
+
+
+def signed(s):
+    """The executable in the zip carries a signature by the throwaway
+    signer, time-stamped by the throwaway authority, and both verify."""
+    _, root = unpacked(s, "ZIP")
+    signer = os.path.join(s["into"], "signer")
+    verdict = run(s["osslsigncode"], "verify", "-CAfile", f"{signer}/signer.pem", "-TSA-CAfile", f"{signer}/tsa.pem",
+                  "-in", os.path.join(root, s["program"]))
+    return [] if "Timestamp Server Signature verification: ok" in verdict else [f"no time stamp verified:\n{verdict}"]
+
+
+def lintian_clean(s):
+    """lintian finds nothing in the Debian package, pedantic tags included."""
+    package = only(os.path.join(s["into"], "binary", "*.deb"))
+    done = subprocess.run([s["lintian"], "--info", "--display-experimental", "--pedantic",
+                           "--fail-on", "error,warning,info,pedantic,experimental", package],
+                          env=ENV, capture_output=True, text=True)
+    return [f"lintian (status {done.returncode}):\n{done.stdout}{done.stderr}"] if done.returncode or done.stdout else []
+
+
+def source_files(source_dir):
+    """The files of the source tree that git does not ignore, or None where
+    it is no git checkout."""
+    if not shutil.which("git") or not os.path.isdir(os.path.join(source_dir, ".git")):
+        return None
+    listed = run("git", "-C", source_dir, "ls-files", "-z", "--cached", "--others", "--exclude-standard")
+    return sorted(path for path in set(listed.split("\0")[:-1]) if os.path.isfile(os.path.join(source_dir, path)))
+
+
+def sources(s):
+    """The source package lands in the build tree, leaves the source tree
+    as it was, and holds exactly the files of the source tree (where it is a git
+    checkout, those it does not ignore), each with the mode git gives it."""
+    failures = []
+    with open(os.path.join(s["into"], "source-tree.json")) as file:
+        tree = json.load(file)
+    if tree["before"] != tree["after"]:
+        failures.append(f"packing the sources changed the source tree: it held {tree['before']}, now {tree['after']}")
+    with tarfile.open(only(os.path.join(s["binary_dir"], "greeting-*-Source.tar.gz"))) as package:
+        members = package.getmembers()
+    files = sorted(member.name.split("/", 1)[1] for member in members if member.isfile())
+    wanted = source_files(s["source_dir"])
+    if wanted is not None and files != wanted:
+        extra, missing = sorted(set(files) - set(wanted)), sorted(set(wanted) - set(files))
+        failures.append(f"the source package holds what git ignores: {extra}; and lacks: {missing}")
+    for needed in ("CMakeLists.txt", "LICENSE", "README.md", "src/main.cpp"):
+        if needed not in files:
+            failures.append(f"the source package lacks {needed}")
+    modes = {f"{member.name}: {member.mode:o}" for member in members
+             if member.mode not in ((0o755,) if member.isdir() else (0o644, 0o755))}
+    if modes:
+        failures.append(f"modes other than 644, or 755 for what runs: {sorted(modes)}")
+    return failures
+
+
+CHECKS = {check.__name__: check for check in (pack, contents, windows_exe, signed, lintian_clean, sources)}
+
+
+def main(argv):
+    if len(argv) != 2 or argv[0] not in CHECKS:
+        sys.exit(__doc__)
+    with open(argv[1]) as file:
+        settings = json.load(file)
+    try:
+        failures = CHECKS[argv[0]](settings) or []
+    except Failed as failure:
+        failures = [str(failure)]
+    for failure in failures:
+        print(failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
