@@ -22,6 +22,23 @@ if(GREETING_STATIC AND CMAKE_STRIP MATCHES "llvm-strip")
 endif()
 
 install(TARGETS greeting)
+if(CMAKE_HOST_UNIX)
+  # An install as root leaves CMake's list of what it installed
+  # (install_manifest.txt, written last) to whoever owns the build tree, so
+  # that their own installs from it can still write it.
+  string(CONFIGURE [[
+    set(manifest "@PROJECT_BINARY_DIR@/install_manifest.txt")
+    if(CMAKE_INSTALL_COMPONENT)
+      set(manifest "@PROJECT_BINARY_DIR@/install_manifest_${CMAKE_INSTALL_COMPONENT}.txt")
+    endif()
+    execute_process(COMMAND id -u OUTPUT_VARIABLE installer OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND stat -c %u:%g "@PROJECT_BINARY_DIR@" OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(installer STREQUAL "0" AND NOT owner MATCHES "^0:")
+      file(TOUCH "${manifest}")
+      execute_process(COMMAND chown "${owner}" "${manifest}" COMMAND_ERROR_IS_FATAL ANY)
+    endif()]] keep_manifest_owner @ONLY)
+  install(CODE "${keep_manifest_owner}")
+endif()
 if(NOT WIN32)
   # A stripped install drops the compiler's identification too, as Debian's
   # own packages do.

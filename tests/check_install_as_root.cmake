@@ -1,0 +1,26 @@
+# Builds greeting as an ordinary user (nobody), installs that build as root,
+# then as its owner: the second install must work as the first did, as after
+# `sudo cmake --install build` a user's own install does.
+# -D SOURCE_DIR=... -D SCRATCH=...
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${SCRATCH}")
+file(MAKE_DIRECTORY "${SCRATCH}/sources")
+# A copy of the sources, which nobody may not be able to read where they are.
+file(GLOB sources RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*")
+list(REMOVE_ITEM sources build .git)
+foreach(entry IN LISTS sources)
+  file(COPY "${SOURCE_DIR}/${entry}" DESTINATION "${SCRATCH}/sources")
+endforeach()
+execute_process(COMMAND chown -R nobody:nogroup "${SCRATCH}" COMMAND_ERROR_IS_FATAL ANY)
+set(as_owner setpriv --reuid=nobody --regid=nogroup --clear-groups)
+foreach(step "-S;${SCRATCH}/sources;-B;${SCRATCH}/build;-DBUILD_TESTING=OFF" "--build;${SCRATCH}/build")
+  execute_process(COMMAND ${as_owner} ${CMAKE_COMMAND} ${step} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${SCRATCH}/build" --prefix "${SCRATCH}/by-root"
+  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${as_owner} ${CMAKE_COMMAND} --install "${SCRATCH}/build" --prefix "${SCRATCH}/by-owner"
+  OUTPUT_QUIET ERROR_VARIABLE error RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "after an install as root, the build tree's owner cannot install from it:\n${error}")
+endif()
+file(REMOVE_RECURSE "${SCRATCH}")
