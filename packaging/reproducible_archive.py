@@ -3,11 +3,16 @@
 
 CPack before CMake 4.3 writes the packer's own ids into a .tar.gz's entries
 and into each .zip entry's Unix extra field, and takes the entries in the
-order the file system lists them; and it counts directories, whose sizes
-differ from one file system to another, into a .deb's Installed-Size. So
-each entry of a .tar.gz or .zip is given to root (uid and gid 0) and put in
-name order, and a .deb's Installed-Size is counted as dpkg-gencontrol
-counts it: each file in KiB, rounded up, and 1 KiB for anything else.
+order the file system lists them; it gives entries, and a .deb's members,
+the modes the packer's umask left; it writes a .zip entry's DOS date in the
+packer's time zone; and it counts directories, whose sizes differ from one
+file system to another, into a .deb's Installed-Size. So each entry of a
+.tar.gz or .zip is given to root (uid and gid 0), put in name order, and
+given mode 644, or 755 where anyone may run it or it is a directory; a
+.zip entry's DOS date is its time in UTC; each member of a .deb has mode
+644, as dpkg-deb writes them; and a .deb's Installed-Size is counted as
+dpkg-gencontrol counts it: each file in KiB, rounded up, and 1 KiB for
+anything else.
 
 Usage: reproducible_archive.py ARCHIVE...   each a .tar.gz, .zip or .deb, rewritten in place
 """
@@ -18,9 +23,16 @@ import re
 import struct
 import sys
 import tarfile
+import time
 import zipfile
 
 UNIX_IDS = 0x7875  # Info-ZIP's "ux" extra field: version, uid size, uid, gid size, gid
+TIMES = 0x5455  # the "UT" extra field: flags, then the time of last change, in seconds since the epoch, UTC
+
+
+def usual_mode(mode, directory):
+    """644, or 755 for a directory or what anyone may run; the file type kept."""
+    return mode & ~0o7777 | (0o755 if directory or mode & 0o111 else 0o644)
 
 
 def tarball(path):
@@ -29,9 +41,21 @@ def tarball(path):
         for member in sorted(old.getmembers(), key=lambda member: member.name):
             member.uid = member.gid = 0
             member.uname = member.gname = "root"
+            member.mode = usual_mode(member.mode, member.isdir())
             new.addfile(member, old.extractfile(member) if member.isfile() else None)
     with open(path, "wb") as file:
         file.write(gzip.compress(packed.getvalue(), compresslevel=9, mtime=0))
+
+
+def utc_date(extra, date_time):
+    """The DOS date of the entry's time in UTC, from its UT field."""
+    at = 0
+    while at + 4 <= len(extra):
+        kind, size = struct.unpack_from("<HH", extra, at)
+        if kind == TIMES and size >= 5 and extra[at + 4] & 1:
+            return time.gmtime(struct.unpack_from("<I", extra, at + 5)[0])[:6]
+        at += 4 + size
+    return date_time
 
 
 def root_ids(extra):
@@ -52,9 +76,10 @@ def zip_archive(path):
     packed = io.BytesIO()
     with zipfile.ZipFile(path) as old, zipfile.ZipFile(packed, "w") as new:
         for entry in sorted(old.infolist(), key=lambda entry: entry.filename):
-            fresh = zipfile.ZipInfo(entry.filename, entry.date_time)
+            fresh = zipfile.ZipInfo(entry.filename, utc_date(entry.extra, entry.date_time))
             fresh.compress_type, fresh.create_system = entry.compress_type, entry.create_system
-            fresh.external_attr, fresh.extra = entry.external_attr, root_ids(entry.extra)
+            fresh.external_attr = usual_mode(entry.external_attr >> 16, entry.is_dir()) << 16 | entry.external_attr & 0xFFFF
+            fresh.extra = root_ids(entry.extra)
             new.writestr(fresh, old.read(entry), compresslevel=9)
     with open(path, "wb") as file:
         file.write(packed.getvalue())
@@ -67,6 +92,7 @@ def debian_package(path):
     while at < len(package):
         header = package[at : at + 60]
         size = int(header[48:58])
+        header = header[:40] + b"100644".ljust(8) + header[48:]
         members.append([header, package[at + 60 : at + 60 + size]])
         at += 60 + size + size % 2
     data = next(content for header, content in members if header.startswith(b"data.tar"))

@@ -273,7 +273,20 @@ def sources(s):
     return failures
 
 
-CHECKS = {check.__name__: check for check in (pack, contents, windows_exe, signed, lintian_clean, sources)}
+def checksums(s):
+    """Beside each package, PACKAGE.sha256, which sha256sum -c takes."""
+    failures = []
+    packages = [path for path in glob.glob(os.path.join(s["into"], "binary", "*"))
+                if os.path.isfile(path) and not path.endswith(".sha256")]
+    for package in packages + [only(os.path.join(s["binary_dir"], "greeting-*-Source.tar.gz"))]:
+        done = subprocess.run(["sha256sum", "--check", os.path.basename(package) + ".sha256"], env=ENV,
+                              cwd=os.path.dirname(package), capture_output=True, text=True)
+        if done.returncode:
+            failures.append(f"{package} does not match its checksum:\n{done.stdout}{done.stderr}")
+    return failures
+
+
+CHECKS = {check.__name__: check for check in (pack, contents, windows_exe, signed, lintian_clean, sources, checksums)}
 
 
 def main(argv):
