@@ -6,12 +6,12 @@
 # signing time it claims is SOURCE_DATE_EPOCH (the release date unless set),
 # so that the same key gives the same signed package, until time-stamped.
 cmake_policy(VERSION 3.25)
-set(program "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${CPACK_GREETING_SIGNED_PROGRAM}")
+set(program "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${CPACK_GREETING_PROGRAM}")
 if(NOT EXISTS "${program}")  # the source package
   return()
 endif()
 if(NOT CPACK_GREETING_SIGNING_CERT)
-  message(STATUS "${CPACK_GREETING_SIGNED_PROGRAM} is not signed: "
+  message(STATUS "${CPACK_GREETING_PROGRAM} is not signed: "
     "configure with GREETING_SIGNING_CERT and GREETING_SIGNING_KEY to sign it")
   return()
 endif()
@@ -27,9 +27,9 @@ execute_process(
   OUTPUT_VARIABLE output ERROR_VARIABLE output RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   file(REMOVE "${program}.signed")
-  message(FATAL_ERROR "signing ${CPACK_GREETING_SIGNED_PROGRAM} failed:\n${output}")
+  message(FATAL_ERROR "signing ${CPACK_GREETING_PROGRAM} failed:\n${output}")
 endif()
 file(RENAME "${program}.signed" "${program}")
 file(CHMOD "${program}" PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-message(STATUS "${CPACK_GREETING_SIGNED_PROGRAM} is signed by ${CPACK_GREETING_SIGNING_CERT}")
+message(STATUS "${CPACK_GREETING_PROGRAM} is signed by ${CPACK_GREETING_SIGNING_CERT}")

@@ -142,14 +142,39 @@ if(WIN32)
   set(CPACK_GREETING_SIGNING_KEY ${GREETING_SIGNING_KEY})
   set(CPACK_GREETING_OSSLSIGNCODE ${GREETING_OSSLSIGNCODE})
   set(CPACK_GREETING_TIMESTAMP_URL ${GREETING_SIGNING_TIMESTAMP_URL})
-  cmake_path(SET CPACK_GREETING_SIGNED_PROGRAM NORMALIZE ${CMAKE_INSTALL_BINDIR}/greeting${CMAKE_EXECUTABLE_SUFFIX})
-  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_sign.cmake)
+  list(APPEND CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_sign.cmake)
+endif()
+cmake_path(SET CPACK_GREETING_PROGRAM NORMALIZE ${CMAKE_INSTALL_BINDIR}/greeting${CMAKE_EXECUTABLE_SUFFIX})
+
+# What other projects' code the linker puts into greeting (the C and C++
+# runtimes' start-up code, and the libraries themselves where it links
+# statically) ships with their notices and a bill of materials, which
+# cpack_third_party.cmake writes from the linker's map of the link. Not
+# where greeting is installed as Debian installs it: a .deb links
+# dynamically, and its copyright file is greeting's own. Not for
+# WebAssembly, which does not ship.
+if(NOT GREETING_DEBIAN_DOCS AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "wasm32")
+  set(CPACK_GREETING_THIRD_PARTY ON)
+  set(CPACK_GREETING_LINK_MAP ${PROJECT_BINARY_DIR}/greeting.map)
+  target_link_options(greeting PRIVATE LINKER:-Map=${CPACK_GREETING_LINK_MAP})
+  if(WIN32)
+    set(CPACK_GREETING_NOTICES THIRD-PARTY-NOTICES.txt)
+  else()
+    set(CPACK_GREETING_NOTICES THIRD-PARTY-NOTICES)
+  endif()
+  cmake_path(SET CPACK_GREETING_NOTICES NORMALIZE ${CMAKE_INSTALL_DOCDIR}/${CPACK_GREETING_NOTICES})
+  cmake_path(SET CPACK_GREETING_BOM NORMALIZE ${CMAKE_INSTALL_DOCDIR}/greeting.cdx.json)
+  # The SPDX name of greeting's own licence: LICENSE's title, "MIT License".
+  file(STRINGS LICENSE title LIMIT_COUNT 1)
+  string(REGEX REPLACE " License$" "" CPACK_GREETING_LICENCE "${title}")
+  list(APPEND CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_third_party.cmake)
 endif()
 
 # The sources alone, without build trees or version control. The patterns
 # are regular expressions, and cpack reads them from a file of CMake code:
 # the directories' own special characters are escaped twice.
 set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-Source)
 # Packages land in the build tree, wherever cpack is run from: never in the
 # sources, where the next source package would pack them too.
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})

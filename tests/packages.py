@@ -11,6 +11,7 @@ tool's output is read in the C locale, so the verdict is the same in any.
 import contextlib
 import difflib
 import glob
+import hashlib
 import http.server
 import json
 import os
@@ -21,6 +22,7 @@ import sys
 import tarfile
 import threading
 import time
+import urllib.parse
 import zipfile
 
 ENV = dict(os.environ, LC_ALL="C", TZ="UTC")
@@ -273,6 +275,78 @@ def sources(s):
     return failures
 
 
+def text_of(path):
+    with open(path, encoding="utf-8") as file:
+        return file.read().rstrip("\n")
+
+
+def dpkg_version(package):
+    return run("dpkg-query", "--show", "--showformat=${Version}", package)
+
+
+def third_party(s):
+    """Each package holds the notices of the code of other projects linked
+    into the program, and a bill of materials naming each such Debian
+    package at the version dpkg-query gives: among them those that hold
+    this toolchain's C and C++ runtime libraries. The notices hold each
+    one's copyright file and every licence it points to, whole."""
+    failures = []
+    holders = {re.match(r"[^:,\s]+", run("dpkg-query", "--search", os.path.realpath(
+        run(s["compiler"], f"-print-file-name={library}").strip())))[0] for library in s["runtime"]}
+    for generator in s["generators"]:
+        package, root = unpacked(s, generator)
+        name = os.path.basename(package)
+        with open(os.path.join(root, s["notices"]), encoding="utf-8") as file:
+            notices = file.read()
+        with open(os.path.join(root, s["bom"]), encoding="utf-8") as file:
+            bom = json.load(file)
+        with open(os.path.join(root, s["program"]), "rb") as file:
+            digest = hashlib.sha256(file.read()).hexdigest()
+        if bom["metadata"]["component"]["hashes"] != [{"alg": "SHA-256", "content": digest}]:
+            failures.append(f"{name}: the bill of materials is not of the program it holds")
+        components = {component["name"]: component["version"] for component in bom["components"]}
+        for holder in sorted(holders - set(components)):
+            failures.append(f"{name}: the bill of materials does not name {holder}, which holds a runtime library")
+        for component, version in components.items():
+            if version != dpkg_version(component):
+                failures.append(f"{name}: {component} is {version} in the bill of materials, "
+                                f"{dpkg_version(component)} by dpkg-query")
+            if f"{component} {version}" not in notices:
+                failures.append(f"{name}: the notices do not name {component} {version}")
+            copyright_file = f"/usr/share/doc/{component}/copyright"
+            licences = {os.path.realpath(f"/usr/share/common-licenses/{licence}") for licence in
+                        re.findall(r"/usr/share/common-licenses/([A-Za-z0-9.+-]*[A-Za-z0-9+])", text_of(copyright_file))}
+            for path in [copyright_file] + sorted(licence for licence in licences if os.path.isfile(licence)):
+                if text_of(path) not in notices:
+                    failures.append(f"{name}: the notices lack {path}")
+    return failures
+
+
+def bill_of_materials(s):
+    """The bill of materials in each package is valid CycloneDX 1.6, by the
+    format's own published schema."""
+    try:
+        import jsonschema
+    except ImportError:
+        return [f"the check needs Python's jsonschema ({s['hints']['jsonschema']})"]
+    schemas = {}
+    for path in glob.glob(os.path.join(os.path.dirname(s["cyclonedx_schema"]), "*.schema.json")):
+        with open(path, encoding="utf-8") as file:
+            schemas[path] = json.load(file)
+    schema = schemas[s["cyclonedx_schema"]]
+    # The schema refers to its neighbours by their file names, beside its own $id.
+    store = {urllib.parse.urljoin(schema["$id"], os.path.basename(path)): value for path, value in schemas.items()}
+    validator = jsonschema.Draft7Validator(schema, resolver=jsonschema.RefResolver(schema["$id"], schema, store=store))
+    failures = []
+    for generator in s["generators"]:
+        package, root = unpacked(s, generator)
+        with open(os.path.join(root, s["bom"]), encoding="utf-8") as file:
+            bom = json.load(file)
+        failures += [f"{os.path.basename(package)}: {'/'.join(map(str, error.absolute_path))}: {error.message}"
+                     for error in validator.iter_errors(bom)]
+    return failures
+
+
 def checksums(s):
     """Beside each package, PACKAGE.sha256, which sha256sum -c takes."""
     failures = []
@@ -286,7 +360,8 @@ def checksums(s):
     return failures
 
 
-CHECKS = {check.__name__: check for check in (pack, contents, windows_exe, signed, lintian_clean, sources, checksums)}
+CHECKS = {check.__name__: check for check in (pack, contents, windows_exe, signed, lintian_clean, sources, checksums,
+                                              third_party, bill_of_materials)}
 
 
 def main(argv):
