@@ -14,7 +14,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # LLVM 14's strip, which CMake picks for Clang, refuses statically linked
 # glibc programs ("Link field value ... in section .rela.plt");
 # binutils' strip takes them.
-if(GREETING_STATIC AND CMAKE_STRIP MATCHES "llvm-strip")
+if(GREETING_STATIC AND CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF" AND CMAKE_STRIP MATCHES "llvm-strip")
   find_program(GREETING_BINUTILS_STRIP strip)
   if(GREETING_BINUTILS_STRIP)
     set(CMAKE_STRIP ${GREETING_BINUTILS_STRIP})

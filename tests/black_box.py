@@ -142,8 +142,8 @@ CASES = [
     Case("refused.file_size_limit_sigxfsz_ignored", stdout="file", file_size_limit=30, written=30,
          ignored=(signal.SIGXFSZ,), refused="File too large",
          windows=NO_FILE_SIZE_LIMIT, wasi=NO_SIGNALS + "refused.file_size_limit"),
-    # Network and user-space file systems may take every write and refuse the
-    # data only when the file is closed.
+    # A file system that takes every write and refuses the data only when the
+    # file is closed (close_failing_fs.py).
     Case("refused.at_close", stdout="close_failing_file", written=ALL, refused="Input/output error",
          windows="Wine does not pass on what close(2) returns: under it, no close fails", wasi=WASI_EIO),
 ]

@@ -6,7 +6,7 @@
 # __mingw_vfprintf that wrapper calls.
 # -D NM=... -D OBJECTS=a.o;...
 cmake_minimum_required(VERSION 3.25)
-execute_process(COMMAND ${NM} --demangle ${OBJECTS} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C ${NM} --demangle ${OBJECTS} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCHALL "[ \n](printf|__printf_chk|__mingw_vfprintf|puts)\n" c_calls "${symbols}")
 list(TRANSFORM c_calls STRIP)
 if("puts" IN_LIST c_calls)

@@ -83,7 +83,7 @@ def serve(directory):
 @contextlib.contextmanager
 def mounted(directory):
     """Mounts the file system on `directory` for the `with` block. Raises
-    Unusable where FUSE cannot be used here; fails where fusepy or fuse3 is
+    Unusable where FUSE cannot be used here; fails where fusepy or fusermount3 is
     missing, as a test whose tool is missing does."""
     try:
         os.close(os.open("/dev/fuse", os.O_RDWR))

@@ -41,13 +41,16 @@ import tempfile
 import time
 
 ATTEMPTS = 4
-RUN_LIMIT = 120  # seconds; a start took 5 to 38 s under QEMU here
-BOOT_LIMIT = 180  # seconds; making a prefix took 17 to 98 s under QEMU here
-# At worst, making the prefix and then running: 4 x 180 + 4 x 120 = 1200 s,
-# within ctest's default limit of 1500 s per test.
+# Seconds. Under QEMU's user-mode emulation, 32-bit Wine takes many times as
+# long as it does natively, to start a program and most of all to make a
+# prefix; the limits leave room for that. At worst, making the prefix and
+# then running takes ATTEMPTS x (BOOT_LIMIT + RUN_LIMIT) = 1200 s, within
+# ctest's default limit of 1500 s per test.
+RUN_LIMIT = 120
+BOOT_LIMIT = 180
 # A hung start sits blocked: none of the prefix's Windows processes gets any
-# CPU time (the Wine server still wakes for its timers). Working ones were
-# never seen idle for more than 4 s together.
+# CPU time (the Wine server still wakes for its timers), while a working one
+# never idles for long.
 IDLE_LIMIT = 20  # seconds
 GAVE_UP = 125
 PREFIX_WORKS = 7  # what cmd /c exit 7 gives in a prefix that works
