@@ -182,8 +182,8 @@ def describe_pe(headers):
 
 def windows_exe(s):
     """The executable in the zip has exactly the headers and imports of its
-    baseline, the packing date as its time stamp, its version resource and
-    its manifest."""
+    baseline, the packing date as its time stamp, its version resource, and
+    its manifest, which asks to run as the invoker."""
     _, root = unpacked(s, "ZIP")
     program = os.path.join(root, s["program"])
     failures = []
@@ -218,6 +218,9 @@ def windows_exe(s):
     with open(s["manifest"]) as file:
         if embedded != file.read():
             failures.append(f"the embedded manifest is not {s['manifest']}:\n{embedded}")
+    # It runs with the rights of whoever starts it, and asks for no more.
+    if not re.search(r'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', embedded):
+        failures.append("the manifest does not ask to run as the invoker, without UI access")
     return failures
 
 
