@@ -89,10 +89,6 @@ def throwaway_signer(s, directory):
         server.shutdown()
 
 
-def top_level(directory):
-    return sorted(name for name in os.listdir(directory) if name != "__pycache__")
-
-
 def pack(s):
     """Packs the build tree as its release is packed (on Windows, signed and
     time-stamped by a throwaway signer), and makes the source package as the
@@ -106,13 +102,13 @@ def pack(s):
             run(*command, *signing)
     else:
         run(*command)
-    before = top_level(s["source_dir"])
+    before = sorted(os.listdir(s["source_dir"]))
     for stale in glob.glob(os.path.join(s["binary_dir"], "greeting-*-Source.tar.gz*")):
         os.remove(stale)
     for _ in range(2):
         run(s["cpack"], "--config", os.path.join(s["binary_dir"], "CPackSourceConfig.cmake"), cwd=s["source_dir"])
     with open(os.path.join(s["into"], "source-tree.json"), "w") as file:
-        json.dump({"before": before, "after": top_level(s["source_dir"])}, file)
+        json.dump({"before": before, "after": sorted(os.listdir(s["source_dir"]))}, file)
 
 
 def unpacked(s, generator):
