@@ -93,6 +93,10 @@ def mounted(directory):
         os.access(os.path.join(path, "fusermount3"), os.X_OK) for path in os.get_exec_path()
     ):
         sys.exit(f"the close-failing file system needs fusepy and fusermount3 ({os.environ.get('GREETING_FUSE_HINT')})")
+    # fusermount3 unmounts for an ordinary user only where it can read the
+    # mount table there; a system that booted has it, a bare container may not.
+    if os.geteuid() != 0 and not os.path.exists("/etc/mtab"):
+        raise Unusable("FUSE could mount here but not unmount: there is no /etc/mtab")
     os.makedirs(directory, exist_ok=True)
     log_path = directory.rstrip("/") + ".log"
     with open(log_path, "w") as log:
