@@ -1,9 +1,11 @@
 # Builds greeting as an ordinary user (nobody), installs that build as root,
 # then as its owner: the second install must work as the first did, as after
 # `sudo cmake --install build` a user's own install does.
-# -D SOURCE_DIR=... -D SCRATCH=...
+# -D SOURCE_DIR=...
 cmake_minimum_required(VERSION 3.25)
-file(REMOVE_RECURSE "${SCRATCH}")
+# Not in the build tree, where nobody may not be let in.
+execute_process(COMMAND mktemp -d --tmpdir greeting-install-test.XXXXXX
+  OUTPUT_VARIABLE SCRATCH OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 file(MAKE_DIRECTORY "${SCRATCH}/sources")
 # A copy of the sources, which nobody may not be able to read where they are.
 file(GLOB sources RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*")
@@ -20,7 +22,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install "${SCRATCH}/build" --prefix "
   OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${as_owner} ${CMAKE_COMMAND} --install "${SCRATCH}/build" --prefix "${SCRATCH}/by-owner"
   OUTPUT_QUIET ERROR_VARIABLE error RESULT_VARIABLE status)
+file(REMOVE_RECURSE "${SCRATCH}")
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "after an install as root, the build tree's owner cannot install from it:\n${error}")
 endif()
-file(REMOVE_RECURSE "${SCRATCH}")
