@@ -11,9 +11,9 @@ set(CPACK_PACKAGE_CONTACT "greeting maintainers <maintainers@users.noreply.c-see
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-# LLVM 14's strip, which CMake picks for Clang, refuses statically linked
-# glibc programs ("Link field value ... in section .rela.plt");
-# binutils' strip takes them.
+# LLVM 14's strip, which CMake picks for Clang where an unversioned
+# llvm-strip is installed, refuses statically linked glibc programs ("Link
+# field value ... in section .rela.plt"); binutils' strip takes them.
 if(GREETING_STATIC AND CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF" AND CMAKE_STRIP MATCHES "llvm-strip")
   find_program(GREETING_BINUTILS_STRIP strip)
   if(GREETING_BINUTILS_STRIP)
