@@ -12,6 +12,7 @@ of the run (a retried start, say) it appends to GREETING_EMULATOR_LOG's file.
 
 import contextlib
 import dataclasses
+import fcntl
 import os
 import pathlib
 import re
@@ -45,7 +46,8 @@ class Case:
     # (a pseudo-terminal that shows the bytes as written), a console (the
     # same, read as the screen a person sees), a hung_up_terminal, closed,
     # /dev/full, a full_pipe (a reader drains it once greeting waits on it),
-    # a pipe whose reader has gone, or a file that fails when closed.
+    # a pipe whose reader has gone, a file that fails when closed, or a
+    # sealed_file (a memory file sealed against writes).
     # Standard error is a pipe, a socket that shows each write as one
     # datagram, or closed. SIGPIPE and SIGXFSZ are at their defaults unless
     # ignored. A data limit of TIGHTEST is the smallest, to a page, under
@@ -66,19 +68,21 @@ class Case:
     refused: str = None
     killed_by: signal.Signals = None
     written: int = 0
-    # Where a platform, or valgrind or QEMU, differs: the reason it cannot
-    # run the case, or a dict of fields that replace the case's own, with
-    # `why`.
+    # Where a platform, valgrind, QEMU or a coverage build differs: the
+    # reason it cannot run the case, or a dict of fields that replace the
+    # case's own, with `why`.
     windows: object = None
     wasi: object = None
     valgrind: object = None
     qemu: object = None
+    coverage: object = None
 
 
 THROUGH_CMD = ("the Wine runner starts greeting through cmd (to keep Wine's own messages off greeting's standard "
                "error), which would expand % in an argument and takes at most 8191 characters")
 NO_SIGNALS = "no signals there: the case without them is "
 NO_FILE_SIZE_LIMIT = "Windows has no file-size limit; one set on Wine would limit Wine's own files"
+NO_MEMORY_FILE = "memfd_create(2) is Linux's"
 WASI_EIO = {"why": "wasi-libc's text for EIO", "refused": "I/O error"}
 WASI_CLOSED = {"why": "Node opens /dev/null on a closed standard stream at its own start-up, before the module runs, "
                       "so greeting's writes succeed", "refused": None}
@@ -141,7 +145,11 @@ CASES = [
          valgrind="valgrind writes a file of its own before greeting starts, and the limit ends valgrind there"),
     Case("refused.file_size_limit_sigxfsz_ignored", stdout="file", file_size_limit=30, written=30,
          ignored=(signal.SIGXFSZ,), refused="File too large",
-         windows=NO_FILE_SIZE_LIMIT, wasi=NO_SIGNALS + "refused.file_size_limit"),
+         windows=NO_FILE_SIZE_LIMIT, wasi=NO_SIGNALS + "refused.file_size_limit",
+         coverage="at exit the coverage run writes its counts to a file, which the limit refuses too, and says so"),
+    # Whatever the error, its reason is given: here EPERM, the first errno.
+    Case("refused.sealed_file", stdout="sealed_file", refused="Operation not permitted",
+         windows={"why": "as Wine gives it", "refused": "Bad file descriptor"}),
     # A file system that takes every write and refuses the data only when the
     # file is closed (close_failing_fs.py).
     Case("refused.at_close", stdout="close_failing_file", written=ALL, refused="Input/output error",
@@ -209,6 +217,9 @@ def run(case, command, scratch, out_path):
         stdout = os.open(out_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
     elif case.stdout == "/dev/full":
         stdout = os.open("/dev/full", os.O_WRONLY)
+    elif case.stdout == "sealed_file":
+        stdout = os.memfd_create("greeting-out", os.MFD_ALLOW_SEALING)
+        fcntl.fcntl(stdout, fcntl.F_ADD_SEALS, fcntl.F_SEAL_WRITE)
     if case.stdout in ("gone_reader", "hung_up_terminal"):
         os.close(reader)
     if case.datagram_stderr:
@@ -317,9 +328,11 @@ def main(argv):
     case, command = cases[argv[1]], argv[2:]
     platform = PLATFORMS.get(os.path.splitext(command[-1])[1], "linux")
     launcher = re.sub(r"-.*", "", os.path.basename(command[0]))  # qemu-aarch64: qemu
-    for where in (platform, launcher):
-        variant = getattr(case, where) if where in ("windows", "wasi", "valgrind", "qemu") else None
-        where = f"under {where}" if where in ("valgrind", "qemu") else f"on {where}"
+    build = "coverage" if os.environ.get("GREETING_COVERAGE") else None
+    for where in (platform, launcher, build):
+        variant = getattr(case, where) if where in ("windows", "wasi", "valgrind", "qemu", "coverage") else None
+        where = {"valgrind": "under valgrind", "qemu": "under qemu", "coverage": "in a coverage build"}.get(
+            where, f"on {where}")
         if isinstance(variant, str):
             return skip(f"not {where}: {variant}")
         if variant:
