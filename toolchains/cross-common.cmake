@@ -5,7 +5,7 @@
 # GREETING_EMULATOR_USES, what provides the emulator it sets as
 # CMAKE_CROSSCOMPILING_EMULATOR (as cmake/debian-packages.txt calls it), for
 # the tests to say how to install it where it is missing.
-include(${CMAKE_CURRENT_LIST_DIR}/../cmake/debian_packages.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/tool_packages.cmake)
 set(CMAKE_FIND_ROOT_PATH /usr/${GREETING_CROSS_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

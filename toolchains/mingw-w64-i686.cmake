@@ -1,5 +1,5 @@
 # Cross-builds the 32-bit x86 Windows executable with MinGW-w64, and runs it
-# under 32-bit Wine (.ci/prepare-wine32 sets a machine up for it).
+# under 32-bit Wine (.ci/setup windows-x86 sets a machine up for it).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(GREETING_CROSS_TRIPLE i686-w64-mingw32)

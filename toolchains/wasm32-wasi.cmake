@@ -8,9 +8,11 @@ set(GREETING_CROSS_TRIPLE wasm32-wasi)
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
 greeting_find_required(CMAKE_CXX_COMPILER clang++-14 clang++)
 set(CMAKE_CXX_COMPILER_TARGET ${GREETING_CROSS_TRIPLE})
-# clang links with LLVM's linker, and CMake reads the objects with LLVM's
-# nm: binutils' cannot read WebAssembly.
+# clang links with LLVM's linker, named here rather than left to clang's
+# search, and CMake reads the objects with LLVM's nm: binutils' cannot read
+# WebAssembly.
 greeting_find_required(GREETING_WASM_LD wasm-ld-14 wasm-ld)
+set(CMAKE_EXE_LINKER_FLAGS_INIT --ld-path=${GREETING_WASM_LD})
 greeting_find_required(CMAKE_NM llvm-nm-14 llvm-nm)
 # The target's libraries, each from its own package.
 foreach(query_and_use -print-file-name=libc.a=wasi-libc -print-file-name=libc++.a=wasi-libc++
