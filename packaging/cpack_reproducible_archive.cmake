@@ -4,8 +4,7 @@ cmake_policy(VERSION 3.25)
 set(archives ${CPACK_PACKAGE_FILES})
 list(FILTER archives INCLUDE REGEX "\\.(tar\\.gz|zip|deb)$")
 if(archives)
-  include(${CMAKE_CURRENT_LIST_DIR}/../cmake/debian_packages.cmake)
-  greeting_find_required(GREETING_PYTHON3 python3)
-  execute_process(COMMAND ${GREETING_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/reproducible_archive.py ${archives}
+  include(${CMAKE_CURRENT_LIST_DIR}/cpack_python.cmake)
+  execute_process(COMMAND ${CPACK_GREETING_PYTHON} -B ${CMAKE_CURRENT_LIST_DIR}/reproducible_archive.py ${archives}
     COMMAND_ERROR_IS_FATAL ANY)
 endif()

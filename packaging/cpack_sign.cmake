@@ -29,7 +29,8 @@ if(NOT status EQUAL 0)
   file(REMOVE "${program}.signed")
   message(FATAL_ERROR "signing ${CPACK_GREETING_PROGRAM} failed:\n${output}")
 endif()
-file(RENAME "${program}.signed" "${program}")
-file(CHMOD "${program}" PERMISSIONS
-  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# Written over the program in place, so that it keeps the mode it was
+# installed with.
+execute_process(COMMAND cat "${program}.signed" OUTPUT_FILE "${program}" COMMAND_ERROR_IS_FATAL ANY)
+file(REMOVE "${program}.signed")
 message(STATUS "${CPACK_GREETING_PROGRAM} is signed by ${CPACK_GREETING_SIGNING_CERT}")

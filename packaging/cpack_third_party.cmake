@@ -2,16 +2,14 @@
 # what goes in a package, and before it packs: writes beside greeting's
 # licence the notices of the code of other projects linked into its program,
 # and a bill of materials, as third_party.py says. Not for the source
-# package, nor where greeting is installed as Debian installs it
-# (CPACK_GREETING_THIRD_PARTY is then empty).
+# package.
 cmake_policy(VERSION 3.25)
 set(staged "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${CPACK_PACKAGING_INSTALL_PREFIX}")
 set(program "${staged}/${CPACK_GREETING_PROGRAM}")
-if(NOT CPACK_GREETING_THIRD_PARTY OR NOT EXISTS "${program}")
+if(NOT EXISTS "${program}")
   return()
 endif()
-include(${CMAKE_CURRENT_LIST_DIR}/../cmake/debian_packages.cmake)
-greeting_find_required(GREETING_PYTHON3 python3)
+include(${CMAKE_CURRENT_LIST_DIR}/cpack_python.cmake)
 string(JSON settings SET "{}" name "\"greeting\"")
 foreach(key_and_value "version=${CPACK_PACKAGE_VERSION}" "licence=${CPACK_GREETING_LICENCE}"
     "supplier=${CPACK_PACKAGE_VENDOR}" "package=${CPACK_PACKAGE_FILE_NAME}"
@@ -20,6 +18,6 @@ foreach(key_and_value "version=${CPACK_PACKAGE_VERSION}" "licence=${CPACK_GREETI
   string(JSON settings SET "${settings}" ${CMAKE_MATCH_1} "\"${CMAKE_MATCH_2}\"")
 endforeach()
 string(JSON settings SET "${settings}" epoch "$ENV{SOURCE_DATE_EPOCH}")
-execute_process(COMMAND ${GREETING_PYTHON3} -B ${CMAKE_CURRENT_LIST_DIR}/third_party.py "${CPACK_GREETING_LINK_MAP}"
+execute_process(COMMAND ${CPACK_GREETING_PYTHON} -B ${CMAKE_CURRENT_LIST_DIR}/third_party.py "${CPACK_GREETING_LINK_MAP}"
                         "${program}" "${staged}/${CPACK_GREETING_NOTICES}" "${staged}/${CPACK_GREETING_BOM}" "${settings}"
   COMMAND_ERROR_IS_FATAL ANY)

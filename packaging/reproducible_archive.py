@@ -1,18 +1,24 @@
 #!/usr/bin/python3
 """Makes release archives the same whoever packs them, and wherever.
 
-CPack before CMake 4.3 writes the packer's own ids into a .tar.gz's entries
-and into each .zip entry's Unix extra field, and takes the entries in the
-order the file system lists them; it gives entries, and a .deb's members,
-the modes the packer's umask left; it writes a .zip entry's DOS date in the
-packer's time zone; and it counts directories, whose sizes differ from one
-file system to another, into a .deb's Installed-Size. So each entry of a
-.tar.gz or .zip is given to root (uid and gid 0), put in name order, and
-given mode 644, or 755 where anyone may run it or it is a directory; a
-.zip entry's DOS date is its time in UTC; each member of a .deb has mode
-644, as dpkg-deb writes them; and a .deb's Installed-Size is counted as
-dpkg-gencontrol counts it: each file in KiB, rounded up, and 1 KiB for
-anything else.
+CPack, as CMake 3.25 has it, writes the packer's own ids into a .tar.gz's
+entries and into each .zip entry's Unix extra field, and takes the entries
+in the order the file system lists them; it gives entries, and a .deb's
+members, the modes the packer's umask left; it writes a .zip entry's DOS
+date in the packer's time zone; and it counts directories, whose sizes
+differ from one file system to another, into a .deb's Installed-Size. So
+each entry of a .tar.gz or .zip is given to root (uid and gid 0), put in
+name order, and given mode 644, or 755 where anyone may run it or it is a
+directory; a .zip entry's DOS date is its time in UTC; each member of a
+.deb has mode 644, as dpkg-deb writes them; and a .deb's Installed-Size is
+counted as dpkg-gencontrol counts it: each file in KiB, rounded up, and 1
+KiB for anything else.
+
+What ends each of these: CMake 4.3 gives archive entries to root itself
+(policy CMP0206), so the ids go once greeting requires 4.3 in
+cmake_minimum_required. No CMake release yet does the rest; each can go
+when the oldest CMake that greeting takes does it, as .ci/reproducible then
+shows with the rewrite dropped.
 
 Usage: reproducible_archive.py ARCHIVE...   each a .tar.gz, .zip or .deb, rewritten in place
 """
@@ -78,7 +84,8 @@ def zip_archive(path):
         for entry in sorted(old.infolist(), key=lambda entry: entry.filename):
             fresh = zipfile.ZipInfo(entry.filename, utc_date(entry.extra, entry.date_time))
             fresh.compress_type, fresh.create_system = entry.compress_type, entry.create_system
-            fresh.external_attr = usual_mode(entry.external_attr >> 16, entry.is_dir()) << 16 | entry.external_attr & 0xFFFF
+            unix_mode = usual_mode(entry.external_attr >> 16, entry.is_dir())
+            fresh.external_attr = unix_mode << 16 | entry.external_attr & 0xFFFF
             fresh.extra = root_ids(entry.extra)
             new.writestr(fresh, old.read(entry), compresslevel=9)
     with open(path, "wb") as file:

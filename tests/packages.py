@@ -32,7 +32,8 @@ class Failed(Exception):
     pass
 
 
-def run(*command, **options):
+def output_of(*command, **options):
+    """What the command writes to standard output; Failed if it fails."""
     done = subprocess.run(command, env=ENV, capture_output=True, text=True, **options)
     if done.returncode != 0:
         raise Failed(f"{' '.join(map(str, command))} ended with status {done.returncode}:\n{done.stdout}{done.stderr}")
@@ -47,7 +48,7 @@ def only(pattern):
 
 
 @contextlib.contextmanager
-def throwaway_signer(s, directory):
+def throwaway_signer(settings, directory):
     """A code-signing certificate valid for a day, and an RFC 3161
     time-stamping authority on this machine's loopback: the cpack -D
     arguments that sign with them."""
@@ -55,7 +56,7 @@ def throwaway_signer(s, directory):
     certificate, timestamper = os.path.join(directory, "signer"), os.path.join(directory, "tsa")
     for path, name, usage in ((certificate, "signer", "codeSigning"), (timestamper, "time-stamping authority",
                                                                        "critical,timeStamping")):
-        run(s["openssl"], "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+        output_of(settings["openssl"], "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
             "-subj", f"/CN=greeting throwaway {name}", "-addext", f"extendedKeyUsage={usage}",
             "-keyout", f"{path}.key", "-out", f"{path}.pem")
     with open(os.path.join(directory, "tsa.cnf"), "w") as config:
@@ -68,7 +69,7 @@ def throwaway_signer(s, directory):
             query = os.path.join(directory, "query.tsq")
             with open(query, "wb") as file:
                 file.write(self.rfile.read(int(self.headers["Content-Length"])))
-            reply = subprocess.run([s["openssl"], "ts", "-reply", "-config", config.name, "-queryfile", query],
+            reply = subprocess.run([settings["openssl"], "ts", "-reply", "-config", config.name, "-queryfile", query],
                                    capture_output=True).stdout
             self.send_response(200 if reply else 500)
             self.send_header("Content-Type", "application/timestamp-reply")
@@ -82,77 +83,107 @@ def throwaway_signer(s, directory):
     server = http.server.HTTPServer(("127.0.0.1", 0), TimeStamper)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     try:
-        yield ["-D", f"CPACK_GREETING_SIGNING_CERT={certificate}.pem", "-D", f"CPACK_GREETING_SIGNING_KEY={certificate}.key",
-               "-D", f"CPACK_GREETING_OSSLSIGNCODE={s['osslsigncode']}",
+        yield ["-D", f"CPACK_GREETING_SIGNING_CERT={certificate}.pem",
+               "-D", f"CPACK_GREETING_SIGNING_KEY={certificate}.key",
+               "-D", f"CPACK_GREETING_OSSLSIGNCODE={settings['osslsigncode']}",
                "-D", f"CPACK_GREETING_TIMESTAMP_URL=http://127.0.0.1:{server.server_port}/"]
     finally:
         server.shutdown()
 
 
-def pack(s):
+def pack(settings):
     """Packs the build tree as its release is packed (on Windows, signed and
     time-stamped by a throwaway signer), and makes the source package as the
-    README says, from the source tree, twice."""
-    shutil.rmtree(s["into"], ignore_errors=True)
-    command = [s["cpack"], "-G", ";".join(s["generators"]), "-C", s["config"],
-               "--config", os.path.join(s["binary_dir"], "CPackConfig.cmake"), "-B", os.path.join(s["into"], "binary")]
-    if s["signed_program"]:
+    README says, from the source tree, twice; it lands in the build tree,
+    and is moved from there to the scratch directory, where nobody takes it
+    for a package of the build."""
+    into = settings["into"]
+    shutil.rmtree(into, ignore_errors=True)
+    command = [settings["cpack"], "-G", ";".join(settings["generators"]), "-C", settings["config"],
+               "--config", os.path.join(settings["binary_dir"], "CPackConfig.cmake"),
+               "-B", os.path.join(into, "binary")]
+    if settings["signed_program"]:
         ENV["no_proxy"] = "127.0.0.1"
-        with throwaway_signer(s, os.path.join(s["into"], "signer")) as signing:
-            run(*command, *signing)
+        with throwaway_signer(settings, os.path.join(into, "signer")) as signing:
+            output_of(*command, *signing)
     else:
-        run(*command)
-    before = sorted(os.listdir(s["source_dir"]))
-    for stale in glob.glob(os.path.join(s["binary_dir"], "greeting-*-Source.tar.gz*")):
-        os.remove(stale)
+        output_of(*command)
+    before = sorted(os.listdir(settings["source_dir"]))
+    made = os.path.join(settings["binary_dir"], f"{settings['source_package']}.tar.gz")
     for _ in range(2):
-        run(s["cpack"], "--config", os.path.join(s["binary_dir"], "CPackSourceConfig.cmake"), cwd=s["source_dir"])
-    with open(os.path.join(s["into"], "source-tree.json"), "w") as file:
-        json.dump({"before": before, "after": sorted(os.listdir(s["source_dir"]))}, file)
+        output_of(settings["cpack"], "--config", os.path.join(settings["binary_dir"], "CPackSourceConfig.cmake"),
+                  cwd=settings["source_dir"])
+    if not os.path.exists(made):
+        raise Failed(f"the source package did not land in the build tree, as {made}")
+    os.makedirs(os.path.join(into, "source"))
+    for file in (made, f"{made}.sha256"):
+        os.rename(file, os.path.join(into, "source", os.path.basename(file)))
+    with open(os.path.join(into, "source-tree.json"), "w") as file:
+        json.dump({"before": before, "after": sorted(os.listdir(settings["source_dir"]))}, file)
 
 
-def unpacked(s, generator):
+def unpacked(settings, generator):
     """The root of the install that the package holds, unpacked."""
     extension = {"DEB": "deb", "TGZ": "tar.gz", "ZIP": "zip"}[generator]
-    package = only(os.path.join(s["into"], "binary", f"*.{extension}"))
-    where = os.path.join(s["into"], "unpacked", generator)
+    package = only(os.path.join(settings["into"], "binary", f"*.{extension}"))
+    where = os.path.join(settings["into"], "unpacked", generator)
     shutil.rmtree(where, ignore_errors=True)
     os.makedirs(where)
     if generator == "DEB":
-        run("dpkg-deb", "--extract", package, where)
+        output_of("dpkg-deb", "--extract", package, where)
         return package, os.path.join(where, "usr")
     with (zipfile.ZipFile(package) if generator == "ZIP" else tarfile.open(package)) as archive:
         archive.extractall(where)
     return package, only(os.path.join(where, "*"))  # the one directory named after the package
 
 
-def contents(s):
-    """Each package holds exactly what an install makes, stripped, and
-    linked as the build says."""
+# What each shipped package holds, as its users find it. Written out here,
+# rather than taken from where the build says it installs, so that a mistake
+# there cannot pass for the layout.
+SHIPPED_LAYOUTS = {
+    "DEB": ["bin/greeting", "share/doc/greeting/changelog.gz", "share/doc/greeting/copyright",
+            "share/man/man1/greeting.1.gz"],
+    "TGZ": ["bin/greeting", "share/doc/greeting/LICENSE", "share/doc/greeting/THIRD-PARTY-NOTICES",
+            "share/doc/greeting/greeting.cdx.json", "share/man/man1/greeting.1.gz"],
+    "ZIP": ["LICENSE.txt", "THIRD-PARTY-NOTICES.txt", "greeting.cdx.json", "greeting.exe"],
+}
+
+
+def shipped(settings, generator):
+    """Whether this build's package of this kind is one a release ships."""
+    return settings["release"] and generator == ("DEB" if settings["debian_docs"] else
+                                                 "ZIP" if generator == "ZIP" else "TGZ")
+
+
+def contents(settings):
+    """Each package holds exactly what an install makes (and, where it
+    ships, the layout its users know), stripped, and linked as the build
+    says."""
     failures = []
-    wanted = sorted([s["program"], *s["files"]])
-    for generator in s["generators"]:
-        package, root = unpacked(s, generator)
+    for generator in settings["generators"]:
+        package, root = unpacked(settings, generator)
         name = os.path.basename(package)
         found = sorted(os.path.relpath(os.path.join(directory, file), root)
                        for directory, _, files in os.walk(root) for file in files)
+        wanted = sorted(SHIPPED_LAYOUTS[generator] if shipped(settings, generator)
+                        else [settings["program"], *settings["files"]])
         if found != wanted:
             failures.append(f"{name} holds {found}\n  wanted {wanted}")
-        program = os.path.join(root, s["program"])
-        if " .debug_" in run(s["objdump"], "--section-headers", program):
-            failures.append(f"{name}: {s['program']} is not stripped")
-        if s["readelf"]:
-            headers = run(s["readelf"], "--file-header", "--program-headers", "--dynamic", program)
+        program = os.path.join(root, settings["program"])
+        if " .debug_" in output_of(settings["objdump"], "--section-headers", program):
+            failures.append(f"{name}: {settings['program']} is not stripped")
+        if settings["readelf"]:
+            headers = output_of(settings["readelf"], "--file-header", "--program-headers", "--dynamic", program)
             linking = ", ".join([f"type {re.search(r'Type: +([A-Z]+)', headers)[1]}"] +
                                 [part for part in ("program interpreter", "Dynamic section") if part in headers])
-            wanted_linking = "type DYN, program interpreter, Dynamic section" if s["dynamic"] else "type EXEC"
+            wanted_linking = "type DYN, program interpreter, Dynamic section" if settings["dynamic"] else "type EXEC"
             if linking != wanted_linking:
-                failures.append(f"{name}: {s['program']} has {linking}; wanted {wanted_linking}")
+                failures.append(f"{name}: {settings['program']} has {linking}; wanted {wanted_linking}")
         if generator == "DEB":
-            depends = run("dpkg-deb", "--field", package, "Depends").strip()
-            if s["dynamic"] and not re.search(r"(^|, )libc6 ", depends):
+            depends = output_of("dpkg-deb", "--field", package, "Depends").strip()
+            if settings["dynamic"] and not re.search(r"(^|, )libc6 ", depends):
                 failures.append(f"{name} declares no dependency on libc6: Depends: '{depends}'")
-            elif not s["dynamic"] and depends:
+            elif not settings["dynamic"] and depends:
                 failures.append(f"{name} is static, yet declares dependencies: '{depends}'")
     return failures
 
@@ -176,33 +207,34 @@ def describe_pe(headers):
     return lines
 
 
-def windows_exe(s):
+def windows_exe(settings):
     """The executable in the zip has exactly the headers and imports of its
     baseline, the packing date as its time stamp, its version resource, and
     its manifest, which asks to run as the invoker."""
-    _, root = unpacked(s, "ZIP")
-    program = os.path.join(root, s["program"])
+    _, root = unpacked(settings, "ZIP")
+    program = os.path.join(root, settings["program"])
     failures = []
-    headers = run(s["objdump"], "-p", program)
-    with open(s["pe_baseline"]) as file:
+    headers = output_of(settings["objdump"], "-p", program)
+    with open(settings["pe_baseline"]) as file:
         baseline = [line.rstrip("\n") for line in file if line.strip() and not line.startswith("#")]
     found = describe_pe(headers)
     if found != baseline:
-        failures.append(f"{s['program']} is not as {s['pe_baseline']} holds it (-: the baseline, +: found); its first "
+        failures.append(f"{settings['program']} is not as {settings['pe_baseline']} holds it "
+                        "(-: the baseline, +: found); its first "
                         "lines say what to check before changing it:\n" +
                         "\n".join(difflib.unified_diff(baseline, found, lineterm="", n=1)))
     # The linker writes no time; stripping for the zip writes the packing date.
-    epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or s["release_epoch"])
+    epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or settings["release_epoch"])
     packed = time.strftime("%a %b %e %H:%M:%S %Y", time.gmtime(epoch))
     stamp = re.search(r"^Time/Date\s+(.+)$", headers, re.M)[1]
     if stamp != packed:
         failures.append(f"time stamp: wanted {packed}, found {stamp}")
 
-    resources = run(s["windres"], "-i", program, "-O", "rc")
-    numeric = ", ".join(s["version"].split(".") + ["0"])
-    wanted = {"FILEVERSION": numeric, "FileVersion": s["version"], "ProductVersion": s["version"],
-              "ProductName": "greeting", "OriginalFilename": "greeting.exe", "LegalCopyright": s["copyright"],
-              "FileDescription": s["description"]}
+    resources = output_of(settings["windres"], "-i", program, "-O", "rc")
+    numeric = ", ".join(settings["version"].split(".") + ["0"])
+    wanted = {"FILEVERSION": numeric, "FileVersion": settings["version"], "ProductVersion": settings["version"],
+              "ProductName": "greeting", "OriginalFilename": "greeting.exe", "LegalCopyright": settings["copyright"],
+              "FileDescription": settings["description"]}
     found = dict(re.findall(r'VALUE "(\w+)", "([^"]*)"', resources))
     found["FILEVERSION"] = re.search(r" FILEVERSION ([0-9, ]+)\n", resources)[1]
     for name, value in wanted.items():
@@ -211,32 +243,35 @@ def windows_exe(s):
     manifest = re.search(r"\n1 24 [^\n]*\nBEGIN\n((?:[^\n]+\n)*?)END", resources)
     embedded = "".join(re.findall(r'^\s*"(.*)"$', manifest[1] if manifest else "", re.M))
     embedded = embedded.replace('""', '"').replace("\\n", "\n")
-    with open(s["manifest"]) as file:
+    with open(settings["manifest"]) as file:
         if embedded != file.read():
-            failures.append(f"the embedded manifest is not {s['manifest']}:\n{embedded}")
+            failures.append(f"the embedded manifest is not {settings['manifest']}:\n{embedded}")
     # It runs with the rights of whoever starts it, and asks for no more.
     if not re.search(r'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', embedded):
         failures.append("the manifest does not ask to run as the invoker, without UI access")
     return failures
 
 
-def signed(s):
+def signed(settings):
     """The executable in the zip carries a signature by the throwaway
     signer, time-stamped by the throwaway authority, and both verify."""
-    _, root = unpacked(s, "ZIP")
-    signer = os.path.join(s["into"], "signer")
-    verdict = run(s["osslsigncode"], "verify", "-CAfile", f"{signer}/signer.pem", "-TSA-CAfile", f"{signer}/tsa.pem",
-                  "-in", os.path.join(root, s["program"]))
+    _, root = unpacked(settings, "ZIP")
+    signer = os.path.join(settings["into"], "signer")
+    verdict = output_of(settings["osslsigncode"], "verify", "-CAfile", f"{signer}/signer.pem",
+                        "-TSA-CAfile", f"{signer}/tsa.pem",
+                  "-in", os.path.join(root, settings["program"]))
     return [] if "Timestamp Server Signature verification: ok" in verdict else [f"no time stamp verified:\n{verdict}"]
 
 
-def lintian_clean(s):
+def lintian_clean(settings):
     """lintian finds nothing in the Debian package, pedantic tags included."""
-    package = only(os.path.join(s["into"], "binary", "*.deb"))
-    done = subprocess.run([s["lintian"], "--info", "--display-experimental", "--pedantic",
+    package = only(os.path.join(settings["into"], "binary", "*.deb"))
+    done = subprocess.run([settings["lintian"], "--info", "--display-experimental", "--pedantic",
                            "--fail-on", "error,warning,info,pedantic,experimental", package],
                           env=ENV, capture_output=True, text=True)
-    return [f"lintian (status {done.returncode}):\n{done.stdout}{done.stderr}"] if done.returncode or done.stdout else []
+    if done.returncode or done.stdout:
+        return [f"lintian (status {done.returncode}):\n{done.stdout}{done.stderr}"]
+    return []
 
 
 def source_files(source_dir):
@@ -244,23 +279,23 @@ def source_files(source_dir):
     it is no git checkout."""
     if not shutil.which("git") or not os.path.isdir(os.path.join(source_dir, ".git")):
         return None
-    listed = run("git", "-C", source_dir, "ls-files", "-z", "--cached", "--others", "--exclude-standard")
+    listed = output_of("git", "-C", source_dir, "ls-files", "-z", "--cached", "--others", "--exclude-standard")
     return sorted(path for path in set(listed.split("\0")[:-1]) if os.path.isfile(os.path.join(source_dir, path)))
 
 
-def sources(s):
+def sources(settings):
     """The source package lands in the build tree, leaves the source tree
     as it was, and holds exactly the files of the source tree (where it is a git
     checkout, those it does not ignore), each with the mode git gives it."""
     failures = []
-    with open(os.path.join(s["into"], "source-tree.json")) as file:
+    with open(os.path.join(settings["into"], "source-tree.json")) as file:
         tree = json.load(file)
     if tree["before"] != tree["after"]:
         failures.append(f"packing the sources changed the source tree: it held {tree['before']}, now {tree['after']}")
-    with tarfile.open(only(os.path.join(s["binary_dir"], "greeting-*-Source.tar.gz"))) as package:
+    with tarfile.open(only(os.path.join(settings["into"], "source", "*.tar.gz"))) as package:
         members = package.getmembers()
     files = sorted(member.name.split("/", 1)[1] for member in members if member.isfile())
-    wanted = source_files(s["source_dir"])
+    wanted = source_files(settings["source_dir"])
     if wanted is not None and files != wanted:
         extra, missing = sorted(set(files) - set(wanted)), sorted(set(wanted) - set(files))
         failures.append(f"the source package holds what git ignores: {extra}; and lacks: {missing}")
@@ -280,26 +315,26 @@ def text_of(path):
 
 
 def dpkg_version(package):
-    return run("dpkg-query", "--show", "--showformat=${Version}", package)
+    return output_of("dpkg-query", "--show", "--showformat=${Version}", package)
 
 
-def third_party(s):
+def third_party(settings):
     """Each package holds the notices of the code of other projects linked
     into the program, and a bill of materials naming each such Debian
     package at the version dpkg-query gives: among them those that hold
     this toolchain's C and C++ runtime libraries. The notices hold each
     one's copyright file and every licence it points to, whole."""
     failures = []
-    holders = {re.match(r"[^:,\s]+", run("dpkg-query", "--search", os.path.realpath(
-        run(s["compiler"], f"-print-file-name={library}").strip())))[0] for library in s["runtime"]}
-    for generator in s["generators"]:
-        package, root = unpacked(s, generator)
+    holders = {re.match(r"[^:,\s]+", output_of("dpkg-query", "--search", os.path.realpath(
+        output_of(settings["compiler"], f"-print-file-name={library}").strip())))[0] for library in settings["runtime"]}
+    for generator in settings["generators"]:
+        package, root = unpacked(settings, generator)
         name = os.path.basename(package)
-        with open(os.path.join(root, s["notices"]), encoding="utf-8") as file:
+        with open(os.path.join(root, settings["notices"]), encoding="utf-8") as file:
             notices = file.read()
-        with open(os.path.join(root, s["bom"]), encoding="utf-8") as file:
+        with open(os.path.join(root, settings["bom"]), encoding="utf-8") as file:
             bom = json.load(file)
-        with open(os.path.join(root, s["program"]), "rb") as file:
+        with open(os.path.join(root, settings["program"]), "rb") as file:
             digest = hashlib.sha256(file.read()).hexdigest()
         if bom["metadata"]["component"]["hashes"] != [{"alg": "SHA-256", "content": digest}]:
             failures.append(f"{name}: the bill of materials is not of the program it holds")
@@ -321,37 +356,37 @@ def third_party(s):
     return failures
 
 
-def bill_of_materials(s):
+def bill_of_materials(settings):
     """The bill of materials in each package is valid CycloneDX 1.6, by the
     format's own published schema."""
     try:
         import jsonschema
     except ImportError:
-        return [f"the check needs Python's jsonschema ({s['hints']['jsonschema']})"]
+        return [f"the check needs Python's jsonschema ({settings['hints']['jsonschema']})"]
     schemas = {}
-    for path in glob.glob(os.path.join(os.path.dirname(s["cyclonedx_schema"]), "*.schema.json")):
+    for path in glob.glob(os.path.join(os.path.dirname(settings["cyclonedx_schema"]), "*.schema.json")):
         with open(path, encoding="utf-8") as file:
             schemas[path] = json.load(file)
-    schema = schemas[s["cyclonedx_schema"]]
+    schema = schemas[settings["cyclonedx_schema"]]
     # The schema refers to its neighbours by their file names, beside its own $id.
     store = {urllib.parse.urljoin(schema["$id"], os.path.basename(path)): value for path, value in schemas.items()}
     validator = jsonschema.Draft7Validator(schema, resolver=jsonschema.RefResolver(schema["$id"], schema, store=store))
     failures = []
-    for generator in s["generators"]:
-        package, root = unpacked(s, generator)
-        with open(os.path.join(root, s["bom"]), encoding="utf-8") as file:
+    for generator in settings["generators"]:
+        package, root = unpacked(settings, generator)
+        with open(os.path.join(root, settings["bom"]), encoding="utf-8") as file:
             bom = json.load(file)
         failures += [f"{os.path.basename(package)}: {'/'.join(map(str, error.absolute_path))}: {error.message}"
                      for error in validator.iter_errors(bom)]
     return failures
 
 
-def checksums(s):
+def checksums(settings):
     """Beside each package, PACKAGE.sha256, which sha256sum -c takes."""
     failures = []
-    packages = [path for path in glob.glob(os.path.join(s["into"], "binary", "*"))
+    packages = [path for path in glob.glob(os.path.join(settings["into"], "binary", "*"))
                 if os.path.isfile(path) and not path.endswith(".sha256")]
-    for package in packages + [only(os.path.join(s["binary_dir"], "greeting-*-Source.tar.gz"))]:
+    for package in packages + [only(os.path.join(settings["into"], "source", "*.tar.gz"))]:
         done = subprocess.run(["sha256sum", "--check", os.path.basename(package) + ".sha256"], env=ENV,
                               cwd=os.path.dirname(package), capture_output=True, text=True)
         if done.returncode:
