@@ -34,9 +34,40 @@ DIAGNOSTIC = "greeting: write error: "  # then the system's text for the error
 PLATFORMS = {".exe": "windows", ".wasm": "wasi", "": "linux"}
 # Windows' C runtime writes each line feed, in text mode, as CR LF.
 LINE_END = {"linux": "\n", "wasi": "\n", "windows": "\r\n"}
-ALL = 1 << 30
-TIGHTEST = -1
+WHOLE = 1 << 30  # written: the whole greeting
+LARGEST_DATA_LIMIT = 1 << 30  # where the search for the tightest data limit starts
+TIGHTEST, BELOW_TIGHTEST = -1, -2
 PAGE = 4096
+
+
+class AnyFailure(int):
+    """The status of a run that must not end in success: equal to any exit
+    status but 0, and to any signal."""
+
+    def __eq__(self, status):
+        return status != 0
+
+    def __ne__(self, status):
+        return status == 0
+
+    def __repr__(self):
+        return "any status but 0, or a signal"
+
+    __hash__ = int.__hash__
+
+
+class Anything(list):
+    """Standard error of a run that may say anything there (a C library's
+    own message, say)."""
+
+    def __eq__(self, writes):
+        return True
+
+    def __ne__(self, writes):
+        return False
+
+    def __repr__(self):
+        return "anything"
 
 
 @dataclasses.dataclass(frozen=True)
@@ -46,28 +77,31 @@ class Case:
     # (a pseudo-terminal that shows the bytes as written), a console (the
     # same, read as the screen a person sees), a hung_up_terminal, closed,
     # /dev/full, a full_pipe (a reader drains it once greeting waits on it),
-    # a pipe whose reader has gone, a file that fails when closed, or a
-    # sealed_file (a memory file sealed against writes).
-    # Standard error is a pipe, a socket that shows each write as one
-    # datagram, or closed. SIGPIPE and SIGXFSZ are at their defaults unless
-    # ignored. A data limit of TIGHTEST is the smallest, to a page, under
-    # which greeting still starts and greets: it leaves no room for its heap
-    # to grow.
+    # a full_nonblocking_pipe (drained only once greeting has ended), a
+    # gone_reader (a pipe whose reader has gone), a file that fails when
+    # closed, or a sealed_file (a memory file sealed against writes).
+    # Standard error is a pipe, a datagram socket (which shows each write as
+    # one datagram), a gone_reader, or closed. SIGPIPE and SIGXFSZ are at
+    # their defaults unless ignored. A data limit of TIGHTEST is the
+    # smallest, to a page, under which greeting still starts and greets: it
+    # leaves no room for its heap to grow; BELOW_TIGHTEST is a page less.
     args: tuple = ()
     env: dict = None  # None: the runner's own
     stdin_closed: bool = False  # else /dev/null
     stdout: str = "pipe"
-    datagram_stderr: bool = False
-    stderr_closed: bool = False
+    stderr: str = "pipe"
     ignored: tuple = ()
     file_size_limit: int = None
     data_limit: int = None
     # What it must give: status 0 and the greeting; or, where refused, status
     # 1 and one line on standard error with this reason; or the signal that
-    # ends it. A run that fails writes `written` bytes first.
+    # ends it. A run that fails writes `written` bytes first. One that does
+    # not start writes nothing, may say anything on standard error, and
+    # must not end in success.
     refused: str = None
     killed_by: signal.Signals = None
     written: int = 0
+    starts: bool = True
     # Where a platform, valgrind, QEMU or a coverage build differs: the
     # reason it cannot run the case, or a dict of fields that replace the
     # case's own, with `why`.
@@ -82,7 +116,10 @@ THROUGH_CMD = ("the Wine runner starts greeting through cmd (to keep Wine's own 
                "error), which would expand % in an argument and takes at most 8191 characters")
 NO_SIGNALS = "no signals there: the case without them is "
 NO_FILE_SIZE_LIMIT = "Windows has no file-size limit; one set on Wine would limit Wine's own files"
-NO_MEMORY_FILE = "memfd_create(2) is Linux's"
+NO_DATA_LIMIT = "Windows has no data limit; one set on Wine would limit Wine"
+DATA_LIMIT_ON_NODE = "the limit would fall on Node, whose own memory grows as it pleases"
+DATA_LIMIT_ON_VALGRIND = "greeting runs in valgrind's memory, which the limit would cut"
+DATA_LIMIT_ON_QEMU = "the limit would fall on QEMU's own memory first, and QEMU crashes or spins under it"
 WASI_EIO = {"why": "wasi-libc's text for EIO", "refused": "I/O error"}
 WASI_CLOSED = {"why": "Node opens /dev/null on a closed standard stream at its own start-up, before the module runs, "
                       "so greeting's writes succeed", "refused": None}
@@ -113,21 +150,23 @@ CASES = [
     Case("refused.stdout_closed", stdout="closed", refused="Bad file descriptor", wasi=WASI_CLOSED),
     # With standard error closed too, there is no one to tell; the status
     # still says it.
-    Case("refused.stdout_and_stderr_closed", stdout="closed", stderr_closed=True, refused="Bad file descriptor",
+    Case("refused.stdout_and_stderr_closed", stdout="closed", stderr="closed", refused="Bad file descriptor",
          wasi=WASI_CLOSED),
     # The report needs no memory: it is made where the heap can grow no more.
     Case("refused.no_memory_left", stdout="/dev/full", data_limit=TIGHTEST, refused="No space left on device",
-         windows="Windows has no data limit; one set on Wine would limit Wine",
-         wasi="the limit would fall on Node, whose own memory grows as it pleases",
-         valgrind="greeting runs in valgrind's memory, which the limit would cut",
-         qemu="the limit would fall on QEMU's own memory first, and QEMU crashes or spins under it"),
+         windows=NO_DATA_LIMIT, wasi=DATA_LIMIT_ON_NODE, valgrind=DATA_LIMIT_ON_VALGRIND, qemu=DATA_LIMIT_ON_QEMU),
+    # With less, greeting cannot even start: the C library's start-up gives
+    # up before greeting runs. Nothing is written, and the status is no
+    # success.
+    Case("startup.below_tightest_data_limit", data_limit=BELOW_TIGHTEST, starts=False,
+         windows=NO_DATA_LIMIT, wasi=DATA_LIMIT_ON_NODE, valgrind=DATA_LIMIT_ON_VALGRIND, qemu=DATA_LIMIT_ON_QEMU),
     # Line buffered on a terminal, each line is refused as it is written,
     # before the last flush.
     Case("refused.terminal_hung_up", stdout="hung_up_terminal", refused="Input/output error",
          windows={"why": "as Wine gives it: a Windows console cannot hang up", "refused": "Invalid argument"},
          wasi=WASI_EIO),
     # The report leaves in one write, so no other writer can split it.
-    Case("refused.report_in_one_write", stdout="/dev/full", datagram_stderr=True, refused="No space left on device",
+    Case("refused.report_in_one_write", stdout="/dev/full", stderr="datagram", refused="No space left on device",
          windows="the Wine runner must give greeting its standard error through cmd, which cannot open a socket: "
                  "shared with Wine's, it would hold 32-bit Wine's crash messages under QEMU"),
     # A reader that has gone ends greeting by SIGPIPE, silently, as it ends
@@ -137,6 +176,18 @@ CASES = [
          wasi={"why": "WASI has no signals", "refused": "Broken pipe"}),
     Case("refused.reader_gone_sigpipe_ignored", stdout="gone_reader", ignored=(signal.SIGPIPE,), refused="Broken pipe",
          windows=NO_SIGNALS + "refused.reader_gone", wasi=NO_SIGNALS + "refused.reader_gone"),
+    # The report itself may meet a reader that has gone: SIGPIPE ends
+    # greeting then, as it ends any filter.
+    Case("refused.report_reader_gone", stdout="/dev/full", stderr="gone_reader", killed_by=signal.SIGPIPE,
+         windows={"why": "Windows has no SIGPIPE: the report is refused, and the status alone tells",
+                  "killed_by": None, "refused": "No space left on device"},
+         wasi={"why": "WASI has no signals: the report is refused, and the status alone tells",
+               "killed_by": None, "refused": "No space left on device"}),
+    # A write that would wait, on standard output that its owner made
+    # non-blocking, is refused: greeting does not wait in a loop.
+    Case("refused.full_nonblocking_pipe", stdout="full_nonblocking_pipe", refused="Resource temporarily unavailable",
+         windows="under Wine the run waits on the full pipe, with no Windows process using any CPU time, until the "
+                 "Wine runner gives it up"),
     # Both lines leave in one write, cut short by the limit: the rest is
     # refused, with SIGXFSZ (a shell's usual state) or without it.
     Case("refused.file_size_limit", stdout="file", file_size_limit=30, written=30, killed_by=signal.SIGXFSZ,
@@ -152,7 +203,7 @@ CASES = [
          windows={"why": "as Wine gives it", "refused": "Bad file descriptor"}),
     # A file system that takes every write and refuses the data only when the
     # file is closed (close_failing_fs.py).
-    Case("refused.at_close", stdout="close_failing_file", written=ALL, refused="Input/output error",
+    Case("refused.at_close", stdout="close_failing_file", written=WHOLE, refused="Input/output error",
          windows="Wine does not pass on what close(2) returns: under it, no close fails", wasi=WASI_EIO),
 ]
 
@@ -194,20 +245,19 @@ def screen(text):
     return "\n".join(line.rstrip() for line in display.display).rstrip("\n").encode()
 
 
-def run(case, command, scratch, out_path):
-    """Starts greeting as the case says. Returns how many bytes its pipe held
-    before it started, what reached standard output, each write to standard
-    error, and its status (negative: the signal that ended it)."""
-    reader, stdout, filler, out, err = None, None, 0, bytearray(), bytearray()
-    if case.stdout in ("pipe", "full_pipe", "gone_reader"):
+def open_stdout(case, out_path):
+    """Greeting's standard output as the case says: (the descriptor to give
+    it, the descriptor to read it back through or None, how many bytes the
+    pipe already holds)."""
+    reader, stdout, filler = None, None, 0
+    if case.stdout in ("pipe", "full_pipe", "full_nonblocking_pipe", "gone_reader"):
         reader, stdout = os.pipe()
-        if case.stdout == "full_pipe":
+        if case.stdout in ("full_pipe", "full_nonblocking_pipe"):
             os.set_blocking(stdout, False)
-            try:
+            with contextlib.suppress(BlockingIOError):
                 while True:
                     filler += os.write(stdout, b"." * 4096)
-            except BlockingIOError:
-                os.set_blocking(stdout, True)
+            os.set_blocking(stdout, case.stdout == "full_pipe")
     elif case.stdout in ("terminal", "console", "hung_up_terminal"):
         reader, stdout = os.openpty()
         settings = termios.tcgetattr(stdout)
@@ -222,11 +272,26 @@ def run(case, command, scratch, out_path):
         fcntl.fcntl(stdout, fcntl.F_ADD_SEALS, fcntl.F_SEAL_WRITE)
     if case.stdout in ("gone_reader", "hung_up_terminal"):
         os.close(reader)
-    if case.datagram_stderr:
-        err_reader, stderr = socket.socketpair(socket.AF_UNIX, socket.SOCK_DGRAM)
-    else:
-        err_reader, stderr = os.pipe()
+        reader = None
+    return stdout, reader, filler
 
+
+def open_stderr(case):
+    """Greeting's standard error as the case says: (the descriptor or socket
+    to give it, the one to read it back through)."""
+    if case.stderr == "datagram":
+        reader, stderr = socket.socketpair(socket.AF_UNIX, socket.SOCK_DGRAM)
+        return stderr.detach(), reader
+    reader, stderr = os.pipe()
+    if case.stderr == "gone_reader":
+        os.close(reader)
+        return stderr, None
+    return stderr, reader
+
+
+def child_setup(case):
+    """What the child does before it starts greeting (or its launcher): the
+    case's signal dispositions, limits and closed descriptors."""
     def in_child():
         signal.pthread_sigmask(signal.SIG_SETMASK, set())
         for number in (signal.SIGPIPE, signal.SIGXFSZ):
@@ -234,37 +299,48 @@ def run(case, command, scratch, out_path):
         for limit, value in ((resource.RLIMIT_FSIZE, case.file_size_limit), (resource.RLIMIT_DATA, case.data_limit)):
             if value is not None:
                 resource.setrlimit(limit, (value, resource.getrlimit(limit)[1]))
-        for descriptor, closed in ((0, case.stdin_closed), (1, case.stdout == "closed"), (2, case.stderr_closed)):
+        for descriptor, closed in ((0, case.stdin_closed), (1, case.stdout == "closed"),
+                                   (2, case.stderr == "closed")):
             if closed:
                 os.close(descriptor)
+    return in_child
 
+
+def greet(case, command, scratch, out_path):
+    """Starts greeting as the case says. Returns how many bytes its pipe held
+    before it started, what reached standard output, each write to standard
+    error, and its status (negative: the signal that ended it)."""
+    stdout, out_reader, filler = open_stdout(case, out_path)
+    stderr, err_reader = open_stderr(case)
     env = case.env
     if env is None and len(command) > 1:
         env = dict(os.environ, GREETING_EMULATOR_LOG=os.path.join(scratch, "emulator.log"))
     process = subprocess.Popen([*command, *case.args], stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
-                               env=env, preexec_fn=in_child)
+                               env=env, preexec_fn=child_setup(case))
     if stdout is not None:
         with contextlib.suppress(OSError):  # the close-failing file system fails every close
             os.close(stdout)
-    writes = []
-    if case.datagram_stderr:
-        stderr.close()
-        process.wait()
+    os.close(stderr)
+
+    out, err, readers = bytearray(), bytearray(), []
+    if case.stderr == "pipe":
+        readers.append(read_to_end(err_reader, err))
+    if case.stdout == "full_pipe":
+        while process.poll() is None and not blocked_on(out_reader):
+            time.sleep(0.05)
+    if out_reader is not None and case.stdout != "full_nonblocking_pipe":
+        readers.append(read_to_end(out_reader, out))
+    process.wait()
+    if case.stdout == "full_nonblocking_pipe":
+        readers.append(read_to_end(out_reader, out))
+    for thread in readers:
+        thread.join()
+    writes = [bytes(err)]
+    if case.stderr == "datagram":
         with contextlib.suppress(BlockingIOError):
             while True:
                 writes.append(err_reader.recv(65536, socket.MSG_DONTWAIT))
         err_reader.close()
-    else:
-        os.close(stderr)
-        readers = [read_to_end(err_reader, err)]
-        while case.stdout == "full_pipe" and process.poll() is None and not blocked_on(reader):
-            time.sleep(0.05)
-        if case.stdout in ("pipe", "full_pipe", "terminal", "console"):
-            readers.append(read_to_end(reader, out))
-        process.wait()
-        for thread in readers:
-            thread.join()
-        writes = [bytes(err)]
     if case.stdout in ("file", "close_failing_file"):
         descriptor = os.open(out_path, os.O_RDONLY)
         out = os.read(descriptor, 65536)
@@ -277,26 +353,30 @@ def run(case, command, scratch, out_path):
 
 
 def expected(platform, case, filler):
-    """What greeting must give, as run() returns it."""
+    """What greeting must give, as greet() returns it."""
     line_end = LINE_END[platform]
     greeting = (FIRST_LINE + line_end + SECOND_LINE + line_end).encode()
     if case.stdout == "console":  # as a person sees it: no trailing blanks
         greeting = (FIRST_LINE + "\n" + SECOND_LINE.rstrip()).encode()
-    written = 0 if case.stdout == "closed" else case.written if case.refused or case.killed_by else ALL
-    report = [(DIAGNOSTIC + case.refused + line_end).encode()] if case.refused and not case.stderr_closed else []
+    if not case.starts:
+        return b"." * filler, Anything(), AnyFailure()
+    written = 0 if case.stdout == "closed" else case.written if case.refused or case.killed_by else WHOLE
+    seen = case.refused and case.stderr in ("pipe", "datagram")
+    report = [(DIAGNOSTIC + case.refused + line_end).encode()] if seen else []
     status = 1 if case.refused else -case.killed_by if case.killed_by else 0
     return b"." * filler + greeting[:written], report, status
 
 
 def tightest_data_limit(platform, command, scratch):
     """The smallest data limit, to a page, under which greeting starts and
-    greets, or None if it does not even under ALL."""
+    greets, or None if it does not even under the largest."""
     plain = Case("probe")
 
     def greets(limit):
-        return run(dataclasses.replace(plain, data_limit=limit), command, scratch, None)[1] == expected(platform, plain, 0)
+        found = greet(dataclasses.replace(plain, data_limit=limit), command, scratch, None)[1]
+        return found == expected(platform, plain, 0)
 
-    low, high = 0, ALL
+    low, high = 0, LARGEST_DATA_LIMIT
     if not greets(high):
         return None
     while high - low > PAGE:
@@ -340,17 +420,19 @@ def main(argv):
             case = dataclasses.replace(case, **{key: value for key, value in variant.items() if key != "why"})
 
     with tempfile.TemporaryDirectory(prefix="greeting-") as scratch:
-        if case.data_limit == TIGHTEST:
+        if case.data_limit in (TIGHTEST, BELOW_TIGHTEST):
             limit = tightest_data_limit(platform, command, scratch)
             if limit is None:
-                return skip(f"greeting does not start under any data limit up to {ALL} bytes here "
+                return skip(f"greeting does not start under any data limit up to {LARGEST_DATA_LIMIT} bytes here "
                             "(a sanitizer's shadow memory, say)")
+            if case.data_limit == BELOW_TIGHTEST:
+                limit -= PAGE
             print(f"Data limit: {limit} bytes")
             case = dataclasses.replace(case, data_limit=limit)
         try:
             with (close_failing_fs.mounted(os.path.join(scratch, "close-failing"))
                   if case.stdout == "close_failing_file" else contextlib.nullcontext(scratch)) as directory:
-                filler, found = run(case, command, scratch, os.path.join(directory, "out"))
+                filler, found = greet(case, command, scratch, os.path.join(directory, "out"))
         except close_failing_fs.Unusable as reason:
             return skip(str(reason))
         if os.path.exists(log := os.path.join(scratch, "emulator.log")):

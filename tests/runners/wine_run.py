@@ -197,7 +197,7 @@ def make_prefix(wine, wine_prefix):
     return made == PREFIX_WORKS
 
 
-def run(wine, wine_prefix, program, arguments):
+def run_in_prefix(wine, wine_prefix, program, arguments):
     for argument in arguments:
         if re.search('["%]', argument):
             sys.exit(f"wine_run.py: cmd cannot pass {argument!r} on unchanged")
@@ -263,7 +263,7 @@ def main(argv):
 
     for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         signal.signal(number, interrupted)
-    return run(wine, wine_prefix, program, arguments)
+    return run_in_prefix(wine, wine_prefix, program, arguments)
 
 
 if __name__ == "__main__":
