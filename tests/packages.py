@@ -13,6 +13,7 @@ import difflib
 import glob
 import hashlib
 import http.server
+import io
 import json
 import os
 import re
@@ -32,9 +33,9 @@ class Failed(Exception):
     pass
 
 
-def output_of(*command, **options):
+def output_of(*command, env=None, **options):
     """What the command writes to standard output; Failed if it fails."""
-    done = subprocess.run(command, env=ENV, capture_output=True, text=True, **options)
+    done = subprocess.run(command, env=env or ENV, capture_output=True, text=True, **options)
     if done.returncode != 0:
         raise Failed(f"{' '.join(map(str, command))} ended with status {done.returncode}:\n{done.stdout}{done.stderr}")
     return done.stdout
@@ -155,6 +156,13 @@ def shipped(settings, generator):
                                                  "ZIP" if generator == "ZIP" else "TGZ")
 
 
+def bare_line_feeds(path):
+    """Whether a text file ends a line in a line feed alone, which Notepad
+    before Windows 10 1809 does not take for a line end."""
+    with open(path, "rb") as file:
+        return re.search(rb"(?<!\r)\n", file.read()) is not None
+
+
 def contents(settings):
     """Each package holds exactly what an install makes (and, where it
     ships, the layout its users know), stripped, and linked as the build
@@ -169,6 +177,9 @@ def contents(settings):
                         else [settings["program"], *settings["files"]])
         if found != wanted:
             failures.append(f"{name} holds {found}\n  wanted {wanted}")
+        if generator == "ZIP":
+            failures += [f"{name}: {text} has lines that do not end in CR LF" for text in found
+                         if text != settings["program"] and bare_line_feeds(os.path.join(root, text))]
         program = os.path.join(root, settings["program"])
         if " .debug_" in output_of(settings["objdump"], "--section-headers", program):
             failures.append(f"{name}: {settings['program']} is not stripped")
@@ -314,51 +325,146 @@ def text_of(path):
         return file.read().rstrip("\n")
 
 
-def dpkg_version(package):
-    return output_of("dpkg-query", "--show", "--showformat=${Version}", package)
+# The Debian source packages whose code is linked into greeting, by the C
+# library it is built with, each with a binary package of it that the build
+# machine has, to read its version by. Written out here, not worked out from
+# the link as third_party.py works it out, so that a mistake shared by both
+# cannot pass.
+RUNTIME_SOURCES = {
+    "glibc": {"glibc": "libc6", "gcc-12": "gcc-12-base"},
+    "glibc, libc++": {"glibc": "libc6", "gcc-12": "gcc-12-base", "llvm-toolchain-14": "libc++-14-dev"},
+    "mingw-w64": {"mingw-w64": "mingw-w64-common", "gcc-12": "gcc-12-base", "gcc-mingw-w64": "gcc-mingw-w64-base"},
+}
+# In the packages that ship: what each source package's linked code is
+# under, and which sources go into the release beside the package.
+SHIPPED_LICENCES = {
+    "TGZ": {"glibc": "LGPL-2.1-or-later AND LGPL-2.1-or-later WITH GCC-exception-2.0",
+            "gcc-12": "GPL-2.0-or-later WITH GCC-exception-2.0 AND GPL-3.0-or-later WITH GCC-exception-3.1 "
+                      "AND LGPL-2.1-or-later WITH GCC-exception-2.0"},
+    "ZIP": {"gcc-12": "GPL-2.0-or-later WITH GCC-exception-2.0 AND GPL-3.0-or-later WITH GCC-exception-3.1",
+            "mingw-w64": "LicenseRef-public-domain AND ZPL-2.1 AND dtoa"},
+}
+SHIPPED_SOURCES_IN_RELEASE = {"TGZ": {"glibc"}, "ZIP": set()}
+
+
+def source_version(package):
+    """The version of the source package a binary package is built from
+    (the same for each architecture it is installed for)."""
+    return output_of("dpkg-query", "--show", "--showformat=${source:Version}\n", package).split("\n")[0]
+
+
+def runtime_of(settings, generator):
+    if generator == "ZIP":
+        return "mingw-w64"
+    return "glibc, libc++" if settings["cxx_stdlib"] == "libc++" else "glibc"
+
+
+def bill_and_notices(settings, generator):
+    package, root = unpacked(settings, generator)
+    with open(os.path.join(root, settings["notices"]), encoding="utf-8") as file:
+        notices = file.read()
+    with open(os.path.join(root, settings["bom"]), encoding="utf-8") as file:
+        bom = json.load(file)
+    with open(os.path.join(root, settings["program"]), "rb") as file:
+        digest = hashlib.sha256(file.read()).hexdigest()
+    return os.path.basename(package), bom, notices, digest
+
+
+def minimum_elements(bom):
+    """What NTIA's minimum elements of a bill of materials ask that this one
+    lacks: its author, the tool that made it and when; each component's
+    supplier, name, version and identifier; and every dependency, known."""
+    metadata = bom["metadata"]
+    missing = [what for what, there in (
+        ("the author of the bill", any(author.get("name") for author in metadata.get("authors", []))),
+        ("the tool that made it", any(tool.get("name") for tool in metadata.get("tools", {}).get("components", []))),
+        ("when it was made", metadata.get("timestamp")),
+        ("compositions, saying the dependencies are all known",
+         any(composition["aggregate"] == "complete" for composition in bom.get("compositions", [])))) if not there]
+    components = [metadata["component"], *bom["components"]]
+    known = {dependency["ref"] for dependency in bom.get("dependencies", [])}
+    complete = {ref for composition in bom.get("compositions", []) if composition["aggregate"] == "complete"
+                for ref in composition.get("dependencies", [])}
+    for component in components:
+        name = component.get("name", component.get("bom-ref"))
+        missing += [f"{name}'s {field}" for field, there in (
+            ("supplier", component.get("supplier", {}).get("name")), ("version", component.get("version")),
+            ("package URL", component.get("purl") or component is metadata["component"]),
+            ("dependency entry", component["bom-ref"] in known),
+            ("place among the complete dependencies", component["bom-ref"] in complete)) if not there]
+    return missing
 
 
 def third_party(settings):
     """Each package holds the notices of the code of other projects linked
-    into the program, and a bill of materials naming each such Debian
-    package at the version dpkg-query gives: among them those that hold
-    this toolchain's C and C++ runtime libraries. The notices hold each
-    one's copyright file and every licence it points to, whole."""
+    into the program, and a bill of materials, which name the Debian source
+    packages that this toolchain's runtimes come from, at the versions dpkg
+    gives, each binary package tied to its source; and, in what ships, what
+    each is under and where its source is. The bill has NTIA's minimum
+    elements. The notices hold each binary package's copyright file and
+    every licence it points to, whole."""
     failures = []
-    holders = {re.match(r"[^:,\s]+", output_of("dpkg-query", "--search", os.path.realpath(
-        output_of(settings["compiler"], f"-print-file-name={library}").strip())))[0] for library in settings["runtime"]}
     for generator in settings["generators"]:
-        package, root = unpacked(settings, generator)
-        name = os.path.basename(package)
-        with open(os.path.join(root, settings["notices"]), encoding="utf-8") as file:
-            notices = file.read()
-        with open(os.path.join(root, settings["bom"]), encoding="utf-8") as file:
-            bom = json.load(file)
-        with open(os.path.join(root, settings["program"]), "rb") as file:
-            digest = hashlib.sha256(file.read()).hexdigest()
+        name, bom, notices, digest = bill_and_notices(settings, generator)
         if bom["metadata"]["component"]["hashes"] != [{"alg": "SHA-256", "content": digest}]:
             failures.append(f"{name}: the bill of materials is not of the program it holds")
-        components = {component["name"]: component["version"] for component in bom["components"]}
-        for holder in sorted(holders - set(components)):
-            failures.append(f"{name}: the bill of materials does not name {holder}, which holds a runtime library")
-        for component, version in components.items():
-            if version != dpkg_version(component):
-                failures.append(f"{name}: {component} is {version} in the bill of materials, "
-                                f"{dpkg_version(component)} by dpkg-query")
-            if f"{component} {version}" not in notices:
-                failures.append(f"{name}: the notices do not name {component} {version}")
-            copyright_file = f"/usr/share/doc/{component}/copyright"
+        failures += [f"{name}: the bill of materials lacks {what}" for what in minimum_elements(bom)]
+        sources = {component["name"]: component for component in bom["components"]
+                   if "arch=source" in component["purl"].split("?")[1].split("&")}
+        wanted = RUNTIME_SOURCES[runtime_of(settings, generator)]
+        if set(sources) != set(wanted):
+            failures.append(f"{name}: the bill names the source packages {sorted(sources)}; wanted {sorted(wanted)}")
+        for source, representative in wanted.items():
+            version = source_version(representative)
+            if source in sources and sources[source]["version"] != version:
+                failures.append(f"{name}: {source} is {sources[source]['version']} in the bill, {version} by dpkg")
+            if f"{source} {version}" not in notices:
+                failures.append(f"{name}: the notices do not name {source} {version}")
+        refs = {component["bom-ref"] for component in bom["components"]}
+        depends = {dependency["ref"]: dependency["dependsOn"] for dependency in bom.get("dependencies", [])}
+        for component in bom["components"]:
+            if component["name"] in sources:
+                continue
+            built_from = [ref for ref in depends.get(component["bom-ref"], []) if "arch=source" in ref]
+            if not built_from or not set(built_from) <= refs or "upstream=" not in component["purl"]:
+                failures.append(f"{name}: {component['name']} is not tied to the source package it is built from")
+            if f"{component['name']} {component['version']}" not in notices:
+                failures.append(f"{name}: the notices do not name {component['name']} {component['version']}")
+            copyright_file = f"/usr/share/doc/{component['name']}/copyright"
             licences = {os.path.realpath(f"/usr/share/common-licenses/{licence}") for licence in
-                        re.findall(r"/usr/share/common-licenses/([A-Za-z0-9.+-]*[A-Za-z0-9+])", text_of(copyright_file))}
+                        re.findall(r"/usr/share/common-licenses/([A-Za-z0-9.+-]*[A-Za-z0-9+])",
+                                   text_of(copyright_file))}
             for path in [copyright_file] + sorted(licence for licence in licences if os.path.isfile(licence)):
                 if text_of(path) not in notices:
                     failures.append(f"{name}: the notices lack {path}")
+        if shipped(settings, generator):
+            failures += shipped_licences(name, generator, sources, notices)
+    return failures
+
+
+def shipped_licences(name, generator, sources, notices):
+    failures = []
+    for source, licence in SHIPPED_LICENCES[generator].items():
+        found = [entry.get("expression") or entry["license"]["id"] for entry in sources[source].get("licenses", [])]
+        if found != [licence]:
+            failures.append(f"{name}: {source}'s linked code is under {found}; wanted {licence}")
+    in_release = {source for source, component in sources.items()
+                  if any("release" in reference.get("comment", "") for reference in component["externalReferences"])}
+    if in_release != SHIPPED_SOURCES_IN_RELEASE[generator]:
+        failures.append(f"{name}: the bill puts the sources of {sorted(in_release)} in the release; "
+                        f"wanted {sorted(SHIPPED_SOURCES_IN_RELEASE[generator])}")
+    for source in SHIPPED_SOURCES_IN_RELEASE[generator]:
+        dsc = f"{source}_{sources[source]['version']}.dsc"
+        if f"release, beside this package, as {dsc}" not in notices:
+            failures.append(f"{name}: the notices do not say that {dsc} is in the release")
     return failures
 
 
 def bill_of_materials(settings):
     """The bill of materials in each package is valid CycloneDX 1.6, by the
-    format's own published schema."""
+    format's own published schema; each licence it names is on the SPDX
+    list that schema carries, or the bill's own (LicenseRef-); and each
+    package URL is as the package-url project's own parser writes it."""
     try:
         import jsonschema
     except ImportError:
@@ -368,16 +474,106 @@ def bill_of_materials(settings):
         with open(path, encoding="utf-8") as file:
             schemas[path] = json.load(file)
     schema = schemas[settings["cyclonedx_schema"]]
+    spdx_list = os.path.join(os.path.dirname(settings["cyclonedx_schema"]), "spdx.SNAPSHOT.schema.json")
+    spdx = set(schemas[spdx_list]["enum"])
     # The schema refers to its neighbours by their file names, beside its own $id.
     store = {urllib.parse.urljoin(schema["$id"], os.path.basename(path)): value for path, value in schemas.items()}
     validator = jsonschema.Draft7Validator(schema, resolver=jsonschema.RefResolver(schema["$id"], schema, store=store))
     failures = []
     for generator in settings["generators"]:
         package, root = unpacked(settings, generator)
+        name = os.path.basename(package)
         with open(os.path.join(root, settings["bom"]), encoding="utf-8") as file:
             bom = json.load(file)
-        failures += [f"{os.path.basename(package)}: {'/'.join(map(str, error.absolute_path))}: {error.message}"
+        failures += [f"{name}: {'/'.join(map(str, error.absolute_path))}: {error.message}"
                      for error in validator.iter_errors(bom)]
+        components = [bom["metadata"]["component"], *bom["components"]]
+        for entry in (entry for component in components for entry in component.get("licenses", [])):
+            terms = re.split(r"\s+(?:AND|OR|WITH)\s+|[()]", entry.get("expression") or entry["license"]["id"])
+            failures += [f"{name}: {term} is on no SPDX list" for term in terms
+                         if term and term not in spdx and not term.startswith("LicenseRef-")]
+        purls = [component["purl"] for component in components if "purl" in component]
+        written = output_of(settings["node"], "-e", "const {PackageURL} = require(process.argv[1]);"
+                            "for (const purl of process.argv.slice(2))"
+                            " console.log(PackageURL.fromString(purl).toString())",
+                            settings["packageurl"], *purls).splitlines()
+        failures += [f"{name}: {purl} is written {again} by the package-url parser"
+                     for purl, again in zip(purls, written) if purl != again]
+    return failures
+
+
+def release_sources(settings):
+    """The Debian source packages that the tarball's bill puts in the
+    release are fetched whole: each .dsc, at the version linked, and every
+    file it lists, matching it. One that cannot be had stops the release."""
+    package = only(os.path.join(settings["into"], "binary", "*.tar.gz"))
+    into = os.path.join(settings["into"], "release")
+    shutil.rmtree(into, ignore_errors=True)
+    os.makedirs(into)
+    command = [settings["python"], os.path.join(settings["source_dir"], "packaging", "release_sources.py"),
+               "--cache", settings["sources_cache"]]
+    fetched = output_of(*command, into, package).split()
+    failures = []
+    wanted = {f"glibc_{source_version('libc6')}.dsc"}
+    if not wanted <= set(fetched):
+        failures.append(f"fetched {fetched}; wanted among them {sorted(wanted)}")
+    for dsc in sorted(wanted & set(fetched)):
+        with open(os.path.join(into, dsc), encoding="utf-8") as file:
+            files = re.findall(r"^ ([0-9a-f]{64}) (\d+) (\S+)$", file.read().split("Checksums-Sha256:")[1], re.M)
+        for digest, size, file_name in files:
+            with open(os.path.join(into, file_name), "rb") as file:
+                content = file.read()
+            if len(content) != int(size) or hashlib.sha256(content).hexdigest() != digest:
+                failures.append(f"{file_name} does not match {dsc}")
+    # A bill that names a version the mirror does not have.
+    bill = {"components": [{"name": "glibc", "version": "0.0-0", "externalReferences": [
+        {"type": "source-distribution", "url": "glibc_0.0-0.dsc", "comment": "in the greeting release"}]}]}
+    fake = os.path.join(settings["into"], "unfetchable.tar.gz")
+    with tarfile.open(fake, "w:gz") as archive:
+        data = json.dumps(bill).encode()
+        member = tarfile.TarInfo("greeting.cdx.json")
+        member.size = len(data)
+        archive.addfile(member, io.BytesIO(data))
+    done = subprocess.run([*command, into, fake], env=ENV, capture_output=True, text=True)
+    if done.returncode == 0:
+        failures.append("a source that cannot be fetched did not stop it")
+    return failures
+
+
+def signed_release(settings):
+    """packaging/sign-release signs SHA256SUMS as SHA256SUMS.asc, detached
+    and ASCII-armoured, with the key GREETING_RELEASE_KEY names; gpgv takes
+    the signature with that key's public half, and refuses it once a byte
+    of SHA256SUMS changes."""
+    scratch = os.path.join(settings["into"], "signing")
+    shutil.rmtree(scratch, ignore_errors=True)
+    os.makedirs(os.path.join(scratch, "gnupg"), mode=0o700)
+    env = dict(ENV, GNUPGHOME=os.path.join(scratch, "gnupg"))
+    output_of(settings["gpg"], "--batch", "--passphrase", "", "--quick-generate-key",
+              "greeting throwaway release key <throwaway@example.invalid>", "ed25519", "sign", "1d", env=env)
+    fingerprint = re.search(r"^fpr:+([0-9A-F]+):", output_of(settings["gpg"], "--with-colons", "--list-keys", env=env),
+                            re.M)[1]
+    keyring = os.path.join(scratch, "public.gpg")
+    output_of(settings["gpg"], "--batch", "--output", keyring, "--export", fingerprint, env=env)
+    release = os.path.join(scratch, "release")
+    os.makedirs(release)
+    sums = os.path.join(release, "SHA256SUMS")
+    with open(sums, "w") as file:
+        file.write(f"{'0' * 64}  greeting-{settings['version']}.tar.gz\n")
+    output_of(os.path.join(settings["source_dir"], "packaging", "sign-release"), release,
+              env=dict(env, GREETING_RELEASE_KEY=fingerprint))
+    failures = []
+    with open(f"{sums}.asc") as file:
+        if not file.read().startswith("-----BEGIN PGP SIGNATURE-----\n"):
+            failures.append("SHA256SUMS.asc is no ASCII-armoured signature")
+    verify = [settings["gpgv"], "--keyring", keyring, f"{sums}.asc", sums]
+    done = subprocess.run(verify, env=env, capture_output=True, text=True)
+    if done.returncode:
+        failures.append(f"gpgv refuses the signature:\n{done.stderr}")
+    with open(sums, "r+b") as file:
+        file.write(b"1")
+    if subprocess.run(verify, env=env, capture_output=True).returncode == 0:
+        failures.append("gpgv takes the signature of a changed SHA256SUMS")
     return failures
 
 
@@ -395,7 +591,7 @@ def checksums(settings):
 
 
 CHECKS = {check.__name__: check for check in (pack, contents, windows_exe, signed, lintian_clean, sources, checksums,
-                                              third_party, bill_of_materials)}
+                                              third_party, bill_of_materials, release_sources, signed_release)}
 
 
 def main(argv):
