@@ -69,6 +69,29 @@ if(GREETING_THIRD_PARTY_NOTICES)
   list(APPEND CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_third_party.cmake)
 endif()
 
+# greeting's container image, of the static program, its licence, the
+# notices and the bill (not the manual page: no man in an image FROM
+# scratch), made by cpack_oci_image.cmake of what cpack stages for its
+# External generator.
+option(GREETING_OCI_IMAGE "Pack greeting as a container image (cpack -G External), and test it as such" OFF)
+if(GREETING_OCI_IMAGE)
+  if(NOT GREETING_STATIC OR NOT GREETING_THIRD_PARTY_NOTICES OR WIN32)
+    message(FATAL_ERROR "greeting's container image holds the static program with its notices: "
+      "it needs GREETING_STATIC and GREETING_THIRD_PARTY_NOTICES, on Linux")
+  endif()
+  set(GREETING_IMAGE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-oci)
+  set(CPACK_GREETING_IMAGE_NAME ${GREETING_IMAGE_NAME})
+  set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+  set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/cpack_oci_image.cmake)
+  set(CPACK_GREETING_IMAGE_FILES ${GREETING_INSTALLED_PROGRAM} ${GREETING_INSTALLED_DOCS})
+  list(REMOVE_ITEM CPACK_GREETING_IMAGE_FILES ${GREETING_INSTALLED_MANUAL})
+  set(CPACK_GREETING_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+  # The architecture as OCI names it, after Go.
+  set(go_names x86_64=amd64 aarch64=arm64 riscv64=riscv64 s390x=s390x ppc64le=ppc64le)
+  list(FILTER go_names INCLUDE REGEX "^${CMAKE_SYSTEM_PROCESSOR}=")
+  string(REGEX REPLACE "^.*=" "" CPACK_GREETING_OCI_ARCH "${go_names}")
+endif()
+
 # The sources alone, without build trees or version control. The patterns
 # are regular expressions, and cpack reads them from a file of CMake code:
 # the directories' own special characters are escaped twice.
@@ -83,6 +106,6 @@ set(CPACK_SOURCE_IGNORE_FILES "^${source_dir}/(build|\\\\.git)(/|$)" "^${binary_
 
 # Each file says what it does for reproducible packages.
 set(CPACK_GREETING_RELEASE_EPOCH ${GREETING_RELEASE_EPOCH})
-set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_release_date.cmake)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_package_config.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_reproducible_archive.cmake)
 include(CPack)

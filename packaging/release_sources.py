@@ -14,13 +14,14 @@ release. apt checks the mirror's signatures; a Release file's expiry is
 not checked, as an exact old version is what is wanted.
 
 Usage: release_sources.py --cache CACHE RELEASE PACKAGE...
-PACKAGE is a .tar.gz or .zip of the release; those without a bill of
-materials (the source package) are passed over. Prints each file put into
+PACKAGE is a .tar.gz, .zip or container image (.tar) of the release; those
+without a bill of materials (the source package) are passed over. Prints each file put into
 RELEASE.
 """
 
 import glob
 import hashlib
+import io
 import json
 import os
 import re
@@ -34,8 +35,14 @@ ENV = dict(os.environ, LC_ALL="C")
 IN_RELEASE = re.compile(r"in the \S+ release")
 
 
+def bills_in_tar(archive):
+    members = [member for member in archive.getmembers() if member.name.endswith(".cdx.json")]
+    return [json.load(archive.extractfile(member)) for member in members]
+
+
 def bills(packages):
-    """The bill of materials in each package that holds one."""
+    """The bill of materials in each package that holds one: a .zip, a
+    .tar.gz, or a container image archive (.tar), in its layers."""
     for package in packages:
         if package.endswith(".zip"):
             with zipfile.ZipFile(package) as archive:
@@ -43,8 +50,16 @@ def bills(packages):
                 yield from (json.loads(archive.read(name)) for name in names)
         elif package.endswith(".tar.gz"):
             with tarfile.open(package) as archive:
-                members = [member for member in archive.getmembers() if member.name.endswith(".cdx.json")]
-                yield from (json.load(archive.extractfile(member)) for member in members)
+                yield from bills_in_tar(archive)
+        elif package.endswith(".tar"):
+            with tarfile.open(package) as image:
+                def blob(digest):
+                    return image.extractfile(f"blobs/sha256/{digest[7:]}").read()
+
+                for manifest in json.loads(image.extractfile("index.json").read())["manifests"]:
+                    for layer in json.loads(blob(manifest["digest"]))["layers"]:
+                        with tarfile.open(fileobj=io.BytesIO(blob(layer["digest"]))) as archive:
+                            yield from bills_in_tar(archive)
 
 
 def wanted(packages):

@@ -31,7 +31,13 @@ import close_failing_fs
 FIRST_LINE = "Hello Belmorax, C style"
 SECOND_LINE = "Hello Belmorax, C++ style "  # the space before the line end is part of it
 DIAGNOSTIC = "greeting: write error: "  # then the system's text for the error
-PLATFORMS = {".exe": "windows", ".wasm": "wasi", "": "linux"}
+# The platform whose promises hold, by the program's suffix: a .tar is
+# greeting's container image, of the static Linux program.
+PLATFORMS = {".exe": "windows", ".wasm": "wasi", ".tar": "linux", "": "linux"}
+# Launchers that change what a case can show, by their program's name.
+LAUNCHERS = {"valgrind": "valgrind", "qemu": "qemu", "oci_run.py": "oci"}
+WHERE = {"valgrind": "under valgrind", "qemu": "under qemu", "oci": "under an OCI runtime",
+         "coverage": "in a coverage build"}
 # Windows' C runtime writes each line feed, in text mode, as CR LF.
 LINE_END = {"linux": "\n", "wasi": "\n", "windows": "\r\n"}
 WHOLE = 1 << 30  # written: the whole greeting
@@ -102,13 +108,14 @@ class Case:
     killed_by: signal.Signals = None
     written: int = 0
     starts: bool = True
-    # Where a platform, valgrind, QEMU or a coverage build differs: the
-    # reason it cannot run the case, or a dict of fields that replace the
-    # case's own, with `why`.
+    # Where a platform, valgrind, QEMU, an OCI runtime or a coverage build
+    # differs: the reason it cannot run the case, or a dict of fields that
+    # replace the case's own, with `why`.
     windows: object = None
     wasi: object = None
     valgrind: object = None
     qemu: object = None
+    oci: object = None
     coverage: object = None
 
 
@@ -120,6 +127,9 @@ NO_DATA_LIMIT = "Windows has no data limit; one set on Wine would limit Wine"
 DATA_LIMIT_ON_NODE = "the limit would fall on Node, whose own memory grows as it pleases"
 DATA_LIMIT_ON_VALGRIND = "greeting runs in valgrind's memory, which the limit would cut"
 DATA_LIMIT_ON_QEMU = "the limit would fall on QEMU's own memory first, and QEMU crashes or spins under it"
+DATA_LIMIT_ON_OCI_RUNNER = "the limit would fall first on the OCI runner, a Python program, which hands it to greeting"
+# The first process of a PID namespace gets no signal it has not asked for.
+FIRST_IN_CONTAINER = "greeting is its container's first process, which the kernel sends no signal it has not asked for"
 WASI_EIO = {"why": "wasi-libc's text for EIO", "refused": "I/O error"}
 WASI_CLOSED = {"why": "Node opens /dev/null on a closed standard stream at its own start-up, before the module runs, "
                       "so greeting's writes succeed", "refused": None}
@@ -154,12 +164,14 @@ CASES = [
          wasi=WASI_CLOSED),
     # The report needs no memory: it is made where the heap can grow no more.
     Case("refused.no_memory_left", stdout="/dev/full", data_limit=TIGHTEST, refused="No space left on device",
-         windows=NO_DATA_LIMIT, wasi=DATA_LIMIT_ON_NODE, valgrind=DATA_LIMIT_ON_VALGRIND, qemu=DATA_LIMIT_ON_QEMU),
+         windows=NO_DATA_LIMIT, wasi=DATA_LIMIT_ON_NODE, valgrind=DATA_LIMIT_ON_VALGRIND, qemu=DATA_LIMIT_ON_QEMU,
+         oci=DATA_LIMIT_ON_OCI_RUNNER),
     # With less, greeting cannot even start: the C library's start-up gives
     # up before greeting runs. Nothing is written, and the status is no
     # success.
     Case("startup.below_tightest_data_limit", data_limit=BELOW_TIGHTEST, starts=False,
-         windows=NO_DATA_LIMIT, wasi=DATA_LIMIT_ON_NODE, valgrind=DATA_LIMIT_ON_VALGRIND, qemu=DATA_LIMIT_ON_QEMU),
+         windows=NO_DATA_LIMIT, wasi=DATA_LIMIT_ON_NODE, valgrind=DATA_LIMIT_ON_VALGRIND, qemu=DATA_LIMIT_ON_QEMU,
+         oci=DATA_LIMIT_ON_OCI_RUNNER),
     # Line buffered on a terminal, each line is refused as it is written,
     # before the last flush.
     Case("refused.terminal_hung_up", stdout="hung_up_terminal", refused="Input/output error",
@@ -173,7 +185,8 @@ CASES = [
     # any Unix filter; with SIGPIPE ignored, it is a refused write.
     Case("refused.reader_gone", stdout="gone_reader", killed_by=signal.SIGPIPE,
          windows={"why": "Windows has no SIGPIPE; this is what Wine gives", "refused": "Invalid argument"},
-         wasi={"why": "WASI has no signals", "refused": "Broken pipe"}),
+         wasi={"why": "WASI has no signals", "refused": "Broken pipe"},
+         oci={"why": FIRST_IN_CONTAINER, "refused": "Broken pipe"}),
     Case("refused.reader_gone_sigpipe_ignored", stdout="gone_reader", ignored=(signal.SIGPIPE,), refused="Broken pipe",
          windows=NO_SIGNALS + "refused.reader_gone", wasi=NO_SIGNALS + "refused.reader_gone"),
     # The report itself may meet a reader that has gone: SIGPIPE ends
@@ -182,18 +195,23 @@ CASES = [
          windows={"why": "Windows has no SIGPIPE: the report is refused, and the status alone tells",
                   "killed_by": None, "refused": "No space left on device"},
          wasi={"why": "WASI has no signals: the report is refused, and the status alone tells",
-               "killed_by": None, "refused": "No space left on device"}),
+               "killed_by": None, "refused": "No space left on device"},
+         oci={"why": FIRST_IN_CONTAINER + ": the report is refused, and the status alone tells",
+              "killed_by": None, "refused": "No space left on device"}),
     # A write that would wait, on standard output that its owner made
     # non-blocking, is refused: greeting does not wait in a loop.
     Case("refused.full_nonblocking_pipe", stdout="full_nonblocking_pipe", refused="Resource temporarily unavailable",
          windows="under Wine the run waits on the full pipe, with no Windows process using any CPU time, until the "
-                 "Wine runner gives it up"),
+                 "Wine runner gives it up",
+         oci="runc, a Go program, makes standard output blocking as it hands it on (Go's File.Fd does), so greeting "
+             "waits on the full pipe"),
     # Both lines leave in one write, cut short by the limit: the rest is
     # refused, with SIGXFSZ (a shell's usual state) or without it.
     Case("refused.file_size_limit", stdout="file", file_size_limit=30, written=30, killed_by=signal.SIGXFSZ,
          windows=NO_FILE_SIZE_LIMIT, wasi={"why": "WASI has no signals, and Node ignores SIGXFSZ",
                                            "refused": "File too large", "killed_by": None},
-         valgrind="valgrind writes a file of its own before greeting starts, and the limit ends valgrind there"),
+         valgrind="valgrind writes a file of its own before greeting starts, and the limit ends valgrind there",
+         oci={"why": FIRST_IN_CONTAINER, "refused": "File too large", "killed_by": None}),
     Case("refused.file_size_limit_sigxfsz_ignored", stdout="file", file_size_limit=30, written=30,
          ignored=(signal.SIGXFSZ,), refused="File too large",
          windows=NO_FILE_SIZE_LIMIT, wasi=NO_SIGNALS + "refused.file_size_limit",
@@ -407,16 +425,15 @@ def main(argv):
         sys.exit(__doc__)
     case, command = cases[argv[1]], argv[2:]
     platform = PLATFORMS.get(os.path.splitext(command[-1])[1], "linux")
-    launcher = re.sub(r"-.*", "", os.path.basename(command[0]))  # qemu-aarch64: qemu
+    launcher = LAUNCHERS.get(re.sub(r"-.*", "", os.path.basename(command[0])))  # qemu-aarch64: qemu
     build = "coverage" if os.environ.get("GREETING_COVERAGE") else None
     for where in (platform, launcher, build):
-        variant = getattr(case, where) if where in ("windows", "wasi", "valgrind", "qemu", "coverage") else None
-        where = {"valgrind": "under valgrind", "qemu": "under qemu", "coverage": "in a coverage build"}.get(
-            where, f"on {where}")
+        variant = getattr(case, where, None) if where else None
+        where = WHERE.get(where, f"on {where}")
         if isinstance(variant, str):
             return skip(f"not {where}: {variant}")
         if variant:
-            print(f"{where.capitalize()}: {variant['why']}")
+            print(f"{where[0].upper()}{where[1:]}: {variant['why']}")
             case = dataclasses.replace(case, **{key: value for key, value in variant.items() if key != "why"})
 
     with tempfile.TemporaryDirectory(prefix="greeting-") as scratch:

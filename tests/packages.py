@@ -33,6 +33,10 @@ class Failed(Exception):
     pass
 
 
+class Skipped(Exception):
+    """The check cannot prove anything on this machine, for this reason."""
+
+
 def output_of(*command, env=None, **options):
     """What the command writes to standard output; Failed if it fails."""
     done = subprocess.run(command, env=env or ENV, capture_output=True, text=True, **options)
@@ -123,9 +127,28 @@ def pack(settings):
         json.dump({"before": before, "after": sorted(os.listdir(settings["source_dir"]))}, file)
 
 
+def image_layer(image, where):
+    """Unpacks the one layer of a container image archive; Failed if it
+    holds anything but /usr."""
+    with tarfile.open(image) as archive:
+        def read(name):
+            return archive.extractfile(name).read()
+
+        index = json.loads(read("index.json"))
+        manifest = json.loads(read(f"blobs/sha256/{index['manifests'][0]['digest'][7:]}"))
+        if len(manifest["layers"]) != 1:
+            raise Failed(f"{image} has {len(manifest['layers'])} layers; wanted one")
+        with tarfile.open(fileobj=io.BytesIO(read(f"blobs/sha256/{manifest['layers'][0]['digest'][7:]}"))) as layer:
+            tops = sorted({member.name.split("/")[0] for member in layer.getmembers()})
+            if tops != ["usr"]:
+                raise Failed(f"the image's layer holds {tops}; wanted only usr")
+            layer.extractall(where)
+    return os.path.join(where, "usr")
+
+
 def unpacked(settings, generator):
     """The root of the install that the package holds, unpacked."""
-    extension = {"DEB": "deb", "TGZ": "tar.gz", "ZIP": "zip"}[generator]
+    extension = {"DEB": "deb", "TGZ": "tar.gz", "ZIP": "zip", "External": "tar"}[generator]
     package = only(os.path.join(settings["into"], "binary", f"*.{extension}"))
     where = os.path.join(settings["into"], "unpacked", generator)
     shutil.rmtree(where, ignore_errors=True)
@@ -133,6 +156,8 @@ def unpacked(settings, generator):
     if generator == "DEB":
         output_of("dpkg-deb", "--extract", package, where)
         return package, os.path.join(where, "usr")
+    if generator == "External":
+        return package, image_layer(package, where)
     with (zipfile.ZipFile(package) if generator == "ZIP" else tarfile.open(package)) as archive:
         archive.extractall(where)
     return package, only(os.path.join(where, "*"))  # the one directory named after the package
@@ -147,13 +172,16 @@ SHIPPED_LAYOUTS = {
     "TGZ": ["bin/greeting", "share/doc/greeting/LICENSE", "share/doc/greeting/THIRD-PARTY-NOTICES",
             "share/doc/greeting/greeting.cdx.json", "share/man/man1/greeting.1.gz"],
     "ZIP": ["LICENSE.txt", "THIRD-PARTY-NOTICES.txt", "greeting.cdx.json", "greeting.exe"],
+    # The container image, below /usr, and no manual page.
+    "External": ["bin/greeting", "share/doc/greeting/LICENSE", "share/doc/greeting/THIRD-PARTY-NOTICES",
+                 "share/doc/greeting/greeting.cdx.json"],
 }
 
 
 def shipped(settings, generator):
     """Whether this build's package of this kind is one a release ships."""
-    return settings["release"] and generator == ("DEB" if settings["debian_docs"] else
-                                                 "ZIP" if generator == "ZIP" else "TGZ")
+    return settings["release"] and (generator in ("ZIP", "External") or
+                                    generator == ("DEB" if settings["debian_docs"] else "TGZ"))
 
 
 def bare_line_feeds(path):
@@ -174,7 +202,7 @@ def contents(settings):
         found = sorted(os.path.relpath(os.path.join(directory, file), root)
                        for directory, _, files in os.walk(root) for file in files)
         wanted = sorted(SHIPPED_LAYOUTS[generator] if shipped(settings, generator)
-                        else [settings["program"], *settings["files"]])
+                        else [settings["program"], *settings["image_files" if generator == "External" else "files"]])
         if found != wanted:
             failures.append(f"{name} holds {found}\n  wanted {wanted}")
         if generator == "ZIP":
@@ -344,7 +372,8 @@ SHIPPED_LICENCES = {
     "ZIP": {"gcc-12": "GPL-2.0-or-later WITH GCC-exception-2.0 AND GPL-3.0-or-later WITH GCC-exception-3.1",
             "mingw-w64": "LicenseRef-public-domain AND ZPL-2.1 AND dtoa"},
 }
-SHIPPED_SOURCES_IN_RELEASE = {"TGZ": {"glibc"}, "ZIP": set()}
+SHIPPED_LICENCES["External"] = SHIPPED_LICENCES["TGZ"]  # the same static program
+SHIPPED_SOURCES_IN_RELEASE = {"TGZ": {"glibc"}, "External": {"glibc"}, "ZIP": set()}
 
 
 def source_version(package):
@@ -503,10 +532,11 @@ def bill_of_materials(settings):
 
 
 def release_sources(settings):
-    """The Debian source packages that the tarball's bill puts in the
-    release are fetched whole: each .dsc, at the version linked, and every
+    """The Debian source packages that the bill of the tarball, or of the
+    container image, puts in the release are fetched whole: each .dsc, at the version linked, and every
     file it lists, matching it. One that cannot be had stops the release."""
-    package = only(os.path.join(settings["into"], "binary", "*.tar.gz"))
+    tarball = os.path.join(settings["into"], "binary", "*.tar.gz")
+    package = only(tarball if glob.glob(tarball) else os.path.join(settings["into"], "binary", "*.tar"))
     into = os.path.join(settings["into"], "release")
     shutil.rmtree(into, ignore_errors=True)
     os.makedirs(into)
@@ -590,8 +620,43 @@ def checksums(settings):
     return failures
 
 
+def podman_run(settings):
+    """The container image, loaded and run with podman as a user would,
+    prints exactly the greeting and nothing else, and ends with status 0;
+    podman finds in it the entrypoint, the OCI labels (the version, the
+    licence and the release date) and the architecture."""
+    if os.geteuid() != 0:
+        raise Skipped("podman is run here as root, with its storage in the build tree")
+    image = only(os.path.join(settings["into"], "binary", "*.tar"))
+    storage = os.path.join(settings["into"], "podman")
+    # This machine's cgroups and limits, as .ci/setup's notes say: runc on
+    # cgroupfs, no limit raised, the vfs storage driver.
+    podman = [settings["podman"], "--root", f"{storage}/root", "--runroot", f"{storage}/run", "--storage-driver", "vfs",
+              "--runtime", "runc", "--cgroup-manager", "cgroupfs", "--events-backend", "file"]
+    loaded = output_of(*podman, "load", "--input", image)
+    name = f"localhost/greeting:{settings['version']}"
+    failures = [] if f"Loaded image: {name}" in loaded else [f"podman load gave no {name}:\n{loaded}"]
+    inspected = json.loads(output_of(*podman, "image", "inspect", name))[0]
+    created = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(settings["release_epoch"]))
+    wanted = {"Entrypoint": ["/usr/bin/greeting"], "Architecture": "amd64", "org.opencontainers.image.version":
+              settings["version"], "org.opencontainers.image.licenses": "MIT",
+              "org.opencontainers.image.created": created}
+    found = dict(inspected["Config"]["Labels"], Entrypoint=inspected["Config"]["Entrypoint"],
+                 Architecture=inspected["Architecture"])
+    failures += [f"podman finds {key} {found.get(key)!r}; wanted {value!r}" for key, value in wanted.items()
+                 if found.get(key) != value]
+    done = subprocess.run([*podman, "run", "--rm", "--network", "none", "--ulimit", "nofile=1024:1024",
+                           "--ulimit", "nproc=1024:1024", name], env=ENV, capture_output=True)
+    greeting = b"Hello Belmorax, C style\nHello Belmorax, C++ style \n"
+    if (done.returncode, done.stdout, done.stderr) != (0, greeting, b""):
+        failures.append(f"podman run gave status {done.returncode}, {done.stdout!r} and on standard error "
+                        f"{done.stderr!r}; wanted status 0, {greeting!r} and nothing")
+    return failures
+
+
 CHECKS = {check.__name__: check for check in (pack, contents, windows_exe, signed, lintian_clean, sources, checksums,
-                                              third_party, bill_of_materials, release_sources, signed_release)}
+                                              third_party, bill_of_materials, release_sources, signed_release,
+                                              podman_run)}
 
 
 def main(argv):
@@ -603,6 +668,13 @@ def main(argv):
         failures = CHECKS[argv[0]](settings) or []
     except Failed as failure:
         failures = [str(failure)]
+    except Skipped as reason:
+        print(f"Skipped: {reason}")
+        if note := os.environ.get("GREETING_SKIP_NOTE"):
+            os.makedirs(os.path.dirname(note), exist_ok=True)
+            with open(note, "w") as file:
+                file.write(f"{reason}\n")
+        return 77
     for failure in failures:
         print(failure)
     return 1 if failures else 0
