@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/python3 -B
 """Runs greeting's container image with an OCI runtime (runc), as a
 container runs it, but with greeting's standard input, output and error
 this runner's own: the container image preset's emulator for the table of
@@ -41,22 +41,12 @@ import subprocess
 import sys
 import tarfile
 
+from closed_streams import hold_closed_streams
+
 PR_SET_CHILD_SUBREAPER = 36
 LIMITS = {"RLIMIT_FSIZE": resource.RLIMIT_FSIZE, "RLIMIT_DATA": resource.RLIMIT_DATA}
 COULD_NOT_START = 125
 UNLIMITED = (1 << 64) - 1  # as an OCI config writes "no limit"
-
-
-def hold_closed_streams():
-    """The standard streams closed here, now each held by /dev/null."""
-    closed = []
-    for descriptor in (0, 1, 2):
-        try:
-            os.fstat(descriptor)
-        except OSError:
-            closed.append(descriptor)
-            os.dup2(os.open(os.devnull, os.O_RDWR), descriptor)
-    return closed
 
 
 def unpacked(umoci, work, image):

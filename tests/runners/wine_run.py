@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/python3 -B
 """Runs a Windows program under Wine, dependably: the Windows toolchains'
 emulator (CMAKE_CROSSCOMPILING_EMULATOR).
 
@@ -39,6 +39,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from closed_streams import hold_closed_streams
 
 ATTEMPTS = 4
 # Seconds. Under QEMU's user-mode emulation, 32-bit Wine takes many times as
@@ -202,16 +204,9 @@ def run_in_prefix(wine, wine_prefix, program, arguments):
         if re.search('["%]', argument):
             sys.exit(f"wine_run.py: cmd cannot pass {argument!r} on unchanged")
 
-    # A closed standard stream stays closed for the program: held by
-    # /dev/null here, so that nothing this runner opens lands on it, and
-    # closed again in Wine's process.
-    closed = []
-    for descriptor in (0, 1, 2):
-        try:
-            os.fstat(descriptor)
-        except OSError:
-            closed.append(descriptor)
-            os.dup2(os.open(os.devnull, os.O_RDWR), descriptor)
+    # A closed standard stream stays closed for the program, closed again in
+    # Wine's process.
+    closed = hold_closed_streams()
     command = [wine, "cmd", "/c", windows_path(program), *(f'"{argument}"' for argument in arguments)]
     if 2 not in closed:
         command.append(f"2>>{windows_path(f'/proc/{os.getpid()}/fd/2')}")
