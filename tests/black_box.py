@@ -3,9 +3,10 @@
 runner that proves them on every platform.
 
 Usage: black_box.py list | run CASE [LAUNCHER...] PROGRAM
-PROGRAM is greeting, greeting.exe (Windows) or greeting.wasm (WASI); LAUNCHER
-starts it here: the toolchain's emulator (QEMU, the Wine runner, Node's
-WASI) or a checker such as valgrind. A case that cannot run here exits 77,
+PROGRAM is greeting, greeting.exe (Windows), greeting.wasm (WASI) or
+greeting's container image (a .tar); LAUNCHER starts it here: the
+toolchain's emulator (QEMU, the Wine runner, Node's WASI), the OCI runner,
+or a checker such as valgrind. A case that cannot run here exits 77,
 saying why, also in the file GREETING_SKIP_NOTE names. What a launcher says
 of the run (a retried start, say) it appends to GREETING_EMULATOR_LOG's file.
 """
