@@ -25,7 +25,7 @@ for: a reader that has gone, or the file-size limit, refuses the write
 instead of ending greeting.
 
 Where runc cannot set up any container here (in a chroot, whose root is
-no mount point, say), the runner says so in one line beginning
+no mount point), the runner says so in one line beginning
 "unusable here: ", in the file GREETING_EMULATOR_LOG names, or else on
 standard error, and exits 125: the case is then skipped.
 
@@ -52,6 +52,11 @@ PR_SET_CHILD_SUBREAPER = 36
 LIMITS = {"RLIMIT_FSIZE": resource.RLIMIT_FSIZE, "RLIMIT_DATA": resource.RLIMIT_DATA}
 COULD_NOT_START = 125
 UNLIMITED = (1 << 64) - 1  # as an OCI config writes "no limit"
+
+
+def root_is_mount_point():
+    with open("/proc/self/mountinfo", encoding="utf-8") as file:
+        return any(line.split()[4] == "/" for line in file)
 
 
 def say_unusable(why):
@@ -104,6 +109,9 @@ def main(argv):
         sys.exit(__doc__)
     runc, umoci, work, image, arguments = argv[0], argv[1], argv[2], argv[3], argv[4:]
     closed = hold_closed_streams()
+    if not root_is_mount_point():
+        say_unusable("runc sets a container's root up by remounting /, which here is no mount point (a chroot, say)")
+        return COULD_NOT_START
     # greeting's limits, given to the container; the runner and runc work
     # without them.
     limits = {name: resource.getrlimit(number) for name, number in LIMITS.items()}
@@ -122,19 +130,11 @@ def main(argv):
                               container], preexec_fn=lambda: [os.close(descriptor) for descriptor in closed])
     try:
         if started.returncode:
-            # runc has said why on greeting's standard error; once more, to
-            # read it, with descriptors of the runner's own.
-            again = subprocess.run([runc, "--root", state, "run", "--bundle", run_bundle, f"{container}-again"],
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                   text=True)
-            if "error preparing rootfs" in again.stderr:
-                say_unusable(f"runc cannot prepare a container's root file system: {again.stderr.strip()}")
             return COULD_NOT_START
         with open(pid_file) as file:
             _, status = os.waitpid(int(file.read()), 0)
     finally:
-        for name in (container, f"{container}-again"):
-            subprocess.run([runc, "--root", state, "delete", "--force", name], stderr=subprocess.DEVNULL)
+        subprocess.run([runc, "--root", state, "delete", "--force", container], stderr=subprocess.DEVNULL)
         for name in ("config.json", "pid"):
             with contextlib.suppress(FileNotFoundError):
                 os.remove(os.path.join(run_bundle, name))
