@@ -109,14 +109,14 @@ def main(argv):
         sys.exit(__doc__)
     runc, umoci, work, image, arguments = argv[0], argv[1], argv[2], argv[3], argv[4:]
     closed = hold_closed_streams()
-    if not root_is_mount_point():
-        say_unusable("runc sets a container's root up by remounting /, which here is no mount point (a chroot, say)")
-        return COULD_NOT_START
     # greeting's limits, given to the container; the runner and runc work
     # without them.
     limits = {name: resource.getrlimit(number) for name, number in LIMITS.items()}
     for name, number in LIMITS.items():
         resource.setrlimit(number, (limits[name][1], limits[name][1]))
+    if not root_is_mount_point():
+        say_unusable("runc sets a container's root up by remounting /, which here is no mount point (a chroot, say)")
+        return COULD_NOT_START
     place, bundle = unpacked(umoci, work, image)
     container = f"greeting-{os.getpid()}"
     run_bundle = os.path.join(place, container)
