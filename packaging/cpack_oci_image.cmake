@@ -2,7 +2,7 @@
 # goes in a package (with the notices and bill of materials beside the
 # licence): makes greeting's container image of the program, its licence,
 # the notices and the bill, under /usr, as oci_image.py says. Every time in
-# it is SOURCE_DATE_EPOCH, which cpack_release_date.cmake sets.
+# it is SOURCE_DATE_EPOCH, which cpack_package_config.cmake sets.
 cmake_policy(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/cpack_python.cmake)
 set(image "${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.tar")
@@ -15,7 +15,7 @@ endforeach()
 # The commit packed, where the sources are a git checkout; git is asked as
 # whoever packs, whoever owns the tree.
 execute_process(COMMAND git -c safe.directory=* -C "${CPACK_GREETING_SOURCE_DIR}" rev-parse HEAD
-  OUTPUT_VARIABLE revision OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE no_git)
+  OUTPUT_VARIABLE revision OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 foreach(key_and_value "title=${CPACK_PACKAGE_NAME}" "description=${CPACK_PACKAGE_DESCRIPTION_SUMMARY}"
     "version=${CPACK_PACKAGE_VERSION}" "licenses=${CPACK_GREETING_LICENCE}" "vendor=${CPACK_PACKAGE_VENDOR}"
     "source=${CPACK_SOURCE_PACKAGE_FILE_NAME}.tar.gz" "revision=${revision}")

@@ -46,10 +46,10 @@ def entry(name, epoch, mode, size=0, directory=False):
 def tar(files, epoch):
     """A tar of {name: (bytes, mode)}, with each directory above them, in
     name order."""
-    directories = {os.path.dirname(name[:-1] if name.endswith("/") else name) + "/" for name in files}
-    while any(os.path.dirname(directory[:-1]) + "/" not in directories | {"/"} for directory in directories):
-        directories |= {os.path.dirname(directory[:-1]) + "/" for directory in directories}
-    directories.discard("/")
+    directories = set()
+    for name in files:
+        parts = name.split("/")[:-1]
+        directories |= {"/".join(parts[:depth]) + "/" for depth in range(1, len(parts) + 1)}
     packed = io.BytesIO()
     with tarfile.open(fileobj=packed, mode="w", format=tarfile.USTAR_FORMAT) as archive:
         for name in sorted(directories | set(files)):

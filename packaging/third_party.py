@@ -131,8 +131,8 @@ def gather(map_path):
         if package not in packages:
             packages[package] = dict(package_facts(package), parts=collections.defaultdict(list))
         name = os.path.basename(path)
+        code_source = packages[package]["code"][0][0]
         for part in [f"{name}({member})" for member in members] or [name]:
-            code_source = packages[package]["code"][0][0]
             packages[package]["parts"][licence_of(code_source, part)].append(part)
     sources = {}
     for facts in packages.values():

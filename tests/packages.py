@@ -181,8 +181,8 @@ SHIPPED_LAYOUTS = {
 
 def shipped(settings, generator):
     """Whether this build's package of this kind is one a release ships."""
-    return settings["release"] and (generator in ("ZIP", "External") or
-                                    generator == ("DEB" if settings["debian_docs"] else "TGZ"))
+    return generator in ("ZIP", "External") or (
+        settings["release"] and generator == ("DEB" if settings["debian_docs"] else "TGZ"))
 
 
 def bare_line_feeds(path):
@@ -203,7 +203,7 @@ def contents(settings):
         found = sorted(os.path.relpath(os.path.join(directory, file), root)
                        for directory, _, files in os.walk(root) for file in files)
         wanted = sorted(SHIPPED_LAYOUTS[generator] if shipped(settings, generator)
-                        else [settings["program"], *settings["image_files" if generator == "External" else "files"]])
+                        else [settings["program"], *settings["files"]])
         if found != wanted:
             failures.append(f"{name} holds {found}\n  wanted {wanted}")
         if generator == "ZIP":
