@@ -11,7 +11,9 @@ saying why, also in the file GREETING_SKIP_NOTE names. What a launcher says
 of the run (a retried start, say) it appends to GREETING_EMULATOR_LOG's file.
 A launcher that can run nothing on this machine says why in one line
 beginning "unusable here: ", there or on standard error, and exits 125: the
-case is skipped.
+case is skipped. One whose emulator failed under the run (crashed or hung)
+says why in one line beginning "emulator failed: ", and exits 125: the case
+is run again from nothing.
 """
 
 import contextlib
@@ -49,6 +51,8 @@ LARGEST_DATA_LIMIT = 1 << 30  # where the search for the tightest data limit sta
 TIGHTEST, BELOW_TIGHTEST = -1, -2
 PAGE = 4096
 LAUNCHER_UNUSABLE = 125
+EMULATOR_FAILED = "emulator failed: "
+ATTEMPTS = 4  # runs of a case whose emulator fails under it
 
 
 class AnyFailure(int):
@@ -441,30 +445,43 @@ def main(argv):
             print(f"{where[0].upper()}{where[1:]}: {variant['why']}")
             case = dataclasses.replace(case, **{key: value for key, value in variant.items() if key != "why"})
 
-    with tempfile.TemporaryDirectory(prefix="greeting-") as scratch:
-        if case.data_limit in (TIGHTEST, BELOW_TIGHTEST):
+    if case.data_limit in (TIGHTEST, BELOW_TIGHTEST):
+        with tempfile.TemporaryDirectory(prefix="greeting-") as scratch:
             limit = tightest_data_limit(platform, command, scratch)
-            if limit is None:
-                return skip(f"greeting does not start under any data limit up to {LARGEST_DATA_LIMIT} bytes here "
-                            "(a sanitizer's shadow memory, say)")
-            if case.data_limit == BELOW_TIGHTEST:
-                limit -= PAGE
-            print(f"Data limit: {limit} bytes")
-            case = dataclasses.replace(case, data_limit=limit)
-        try:
-            with (close_failing_fs.mounted(os.path.join(scratch, "close-failing"))
-                  if case.stdout == "close_failing_file" else contextlib.nullcontext(scratch)) as directory:
-                filler, found = greet(case, command, scratch, os.path.join(directory, "out"))
-        except close_failing_fs.Unusable as reason:
-            return skip(str(reason))
-        said = ""
-        if os.path.exists(log := os.path.join(scratch, "emulator.log")):
-            said = pathlib.Path(log).read_text(errors="replace")
-            print(said, end="")
-    unusable = [line for line in [*said.splitlines(), *b"".join(found[1]).decode(errors="replace").splitlines()]
-                if line.startswith("unusable here: ")]
-    if found[2] == LAUNCHER_UNUSABLE and unusable:
-        return skip(unusable[0][len("unusable here: "):])
+        if limit is None:
+            return skip(f"greeting does not start under any data limit up to {LARGEST_DATA_LIMIT} bytes here "
+                        "(a sanitizer's shadow memory, say)")
+        if case.data_limit == BELOW_TIGHTEST:
+            limit -= PAGE
+        print(f"Data limit: {limit} bytes")
+        case = dataclasses.replace(case, data_limit=limit)
+    # An emulator that fails under the run (crashes, say, once greeting has
+    # written) leaves bytes that cannot be taken back: the case runs again
+    # from nothing, with a new file, new pipes and new expectations.
+    for attempt in range(1, ATTEMPTS + 1):
+        with tempfile.TemporaryDirectory(prefix="greeting-") as scratch:
+            try:
+                with (close_failing_fs.mounted(os.path.join(scratch, "close-failing"))
+                      if case.stdout == "close_failing_file" else contextlib.nullcontext(scratch)) as directory:
+                    filler, found = greet(case, command, scratch, os.path.join(directory, "out"))
+            except close_failing_fs.Unusable as reason:
+                return skip(str(reason))
+            log = pathlib.Path(scratch, "emulator.log")
+            said = log.read_text(errors="replace") if log.exists() else ""
+        print(said, end="")
+        lines = [*said.splitlines(), *b"".join(found[1]).decode(errors="replace").splitlines()]
+        unusable = [line for line in lines if line.startswith("unusable here: ")]
+        if found[2] == LAUNCHER_UNUSABLE and unusable:
+            return skip(unusable[0][len("unusable here: "):])
+        emulator_failed = [line for line in lines if line.startswith(EMULATOR_FAILED)]
+        if found[2] != LAUNCHER_UNUSABLE or not emulator_failed:
+            break
+        print(f"Attempt {attempt} of {ATTEMPTS} failed in the emulator: the case runs again from nothing")
+    else:
+        print(f"greeting ({case.name}): the emulator failed in each of {ATTEMPTS} attempts, so nothing is proven")
+        return 1
+    if attempt > 1:
+        print(f"Attempt {attempt} of {ATTEMPTS}, run from nothing, completed")
 
     failures = [f"  {what}:\n    wanted {shown(want)}\n    found  {shown(got)}"
                 for what, want, got in zip(("standard output", "standard error, each write", "status"),

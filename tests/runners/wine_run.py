@@ -14,19 +14,23 @@ Wine so that a verdict is about the program alone:
   runner's standard error anew for the program (through /proc, which cannot
   open a socket), and whatever Wine and QEMU print goes to a scratch file.
 - Every start has a time limit, and is taken for hung sooner if none of the
-  prefix's processes uses any CPU time for a while. A start that hangs, or
-  that the emulator kills (the Wine loader dies by a signal), is retried a
-  few times, every process of the prefix ended first; a start that completes
-  is the verdict, whatever its bytes and status, and is never retried.
-- Given up, or interrupted, it ends every process of the prefix.
+  prefix's processes uses any CPU time for a while. A start that completes
+  is the verdict, whatever its bytes and status. One that hangs, or that the
+  emulator kills (the Wine loader dies by a signal), perhaps after the
+  program has written, is not retried here: what it wrote to a pipe cannot
+  be taken back, so the runner ends every process of the prefix, says
+  "emulator failed: " and why in one line, and exits 125, and the caller
+  runs the whole case again from nothing. Making the prefix, which touches
+  no descriptor of the caller's, is retried here.
+- Interrupted, it ends every process of the prefix.
 - It runs Wine on one CPU: QEMU's user-mode emulation of Wine's threads
   hangs far less often there.
 
 Usage: wine_run.py [--win32] WINE PROGRAM [ARG...]
-Exits with the program's status, or 125 if no start completed. The prefix is
+Exits with the program's status, or 125 if the start did not complete. The prefix is
 `wineprefix` beside PROGRAM, made on first use (a 32-bit one with --win32);
-one start at a time runs in it. What the runner did (retries and their
-reasons) is appended to the file GREETING_EMULATOR_LOG names, or else to
+one start at a time runs in it. What the runner did (a failed start and
+why, retries of making the prefix) is appended to the file GREETING_EMULATOR_LOG names, or else to
 `wineprefix.log`.
 """
 
@@ -45,9 +49,10 @@ from closed_streams import hold_closed_streams
 ATTEMPTS = 4
 # Seconds. Under QEMU's user-mode emulation, 32-bit Wine takes many times as
 # long as it does natively, to start a program and most of all to make a
-# prefix; the limits leave room for that. At worst, making the prefix and
-# then running takes ATTEMPTS x (BOOT_LIMIT + RUN_LIMIT) = 1200 s, within
-# ctest's default limit of 1500 s per test.
+# prefix; the limits leave room for that. At worst, making the prefix takes
+# ATTEMPTS x BOOT_LIMIT, and the case, run again from nothing as often by
+# black_box.py, ATTEMPTS x RUN_LIMIT: 1200 s in all, within ctest's default
+# limit of 1500 s per test.
 RUN_LIMIT = 120
 BOOT_LIMIT = 180
 # A hung start sits blocked: none of the prefix's Windows processes gets any
@@ -58,9 +63,9 @@ GAVE_UP = 125
 PREFIX_WORKS = 7  # what cmd /c exit 7 gives in a prefix that works
 
 
-def note(wine_prefix, text):
+def note(wine_prefix, text, prefix="wine_run.py: "):
     with open(os.environ.get("GREETING_EMULATOR_LOG") or f"{wine_prefix}.log", "a", encoding="utf-8") as log:
-        log.write(f"wine_run.py: {text}\n")
+        log.write(f"{prefix}{text}\n")
 
 
 def prefix_processes(wine_prefix, server=True):
@@ -141,19 +146,18 @@ def tail(path, lines=5):
     return "".join(f"\n    {line}" for line in text)
 
 
-def attempt_all(wine_prefix, what, start, limit, before_retry=lambda: None, verdict=lambda status: True):
+def attempt_all(wine_prefix, what, start, limit, verdict=lambda status: True, attempts=ATTEMPTS):
     """Starts `start` until one start completes with a status that `verdict`
-    takes; returns that status, or None."""
-    for attempt in range(1, ATTEMPTS + 1):
-        if attempt > 1:
-            before_retry()
+    takes; returns that status, or None. With one attempt, a failed start is
+    said as the caller reads it: "emulator failed: " and why."""
+    for attempt in range(1, attempts + 1):
         with tempfile.NamedTemporaryFile(prefix="wine-", suffix=".log") as emulator_log:
             process = start(emulator_log)
             status, reason = wait_for(process, wine_prefix, limit)
             if status is not None:
                 if status >= 0 and verdict(status):
                     if attempt > 1:
-                        note(wine_prefix, f"{what}: attempt {attempt} of {ATTEMPTS} completed")
+                        note(wine_prefix, f"{what}: attempt {attempt} of {attempts} completed")
                     return status
                 if status >= 0:
                     reason = f"it ended with status {status}"
@@ -165,9 +169,12 @@ def attempt_all(wine_prefix, what, start, limit, before_retry=lambda: None, verd
                 pass
             ended = end_prefix_processes(wine_prefix)
             process.wait()
-            note(wine_prefix, f"{what}: attempt {attempt} of {ATTEMPTS} failed: {reason}; "
-                 f"ended {ended} processes of the prefix; Wine and QEMU said:{tail(emulator_log.name)}")
-    note(wine_prefix, f"{what}: gave up after {ATTEMPTS} attempts")
+            said = f"{reason}; ended {ended} processes of the prefix; Wine and QEMU said:{tail(emulator_log.name)}"
+            if attempts == 1:
+                note(wine_prefix, f"{what}: {said}", prefix="emulator failed: ")
+                return None
+            note(wine_prefix, f"{what}: attempt {attempt} of {attempts} failed: {said}")
+    note(wine_prefix, f"{what}: gave up after {attempts} attempts")
     return None
 
 
@@ -210,9 +217,6 @@ def run_in_prefix(wine, wine_prefix, program, arguments):
     command = [wine, "cmd", "/c", windows_path(program), *(f'"{argument}"' for argument in arguments)]
     if 2 not in closed:
         command.append(f"2>>{windows_path(f'/proc/{os.getpid()}/fd/2')}")
-    # What a start given up had written to a regular file is taken back.
-    regular_files = {descriptor: os.fstat(descriptor).st_size for descriptor in (1, 2)
-                     if descriptor not in closed and os.path.isfile(f"/proc/self/fd/{descriptor}")}
 
     def start(emulator_log):
         def in_child():
@@ -221,10 +225,6 @@ def run_in_prefix(wine, wine_prefix, program, arguments):
                 os.close(descriptor)
 
         return subprocess.Popen(command, stderr=emulator_log, preexec_fn=in_child, start_new_session=True)
-
-    def forget_partial_output():
-        for descriptor, size in regular_files.items():
-            os.ftruncate(descriptor, size)
 
     with open(f"{wine_prefix}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -235,7 +235,7 @@ def run_in_prefix(wine, wine_prefix, program, arguments):
                 return GAVE_UP
             open(made, "w").close()
         status = attempt_all(wine_prefix, f"{os.path.basename(program)} {' '.join(arguments)}".rstrip(),
-                             start, RUN_LIMIT, forget_partial_output)
+                             start, RUN_LIMIT, attempts=1)
     return GAVE_UP if status is None else status
 
 
