@@ -216,7 +216,11 @@ def contents(settings):
             headers = output_of(settings["readelf"], "--file-header", "--program-headers", "--dynamic", program)
             linking = ", ".join([f"type {re.search(r'Type: +([A-Z]+)', headers)[1]}"] +
                                 [part for part in ("program interpreter", "Dynamic section") if part in headers])
-            wanted_linking = "type DYN, program interpreter, Dynamic section" if settings["dynamic"] else "type EXEC"
+            # What ships static is static-pie: loaded at a random address,
+            # with no loader.
+            static_pie = shipped(settings, generator) or settings["static_pie"]
+            wanted_linking = ("type DYN, program interpreter, Dynamic section" if settings["dynamic"] else
+                              "type DYN, Dynamic section" if static_pie else "type EXEC")
             if linking != wanted_linking:
                 failures.append(f"{name}: {settings['program']} has {linking}; wanted {wanted_linking}")
         if generator == "DEB":
@@ -225,6 +229,30 @@ def contents(settings):
                 failures.append(f"{name} declares no dependency on libc6: Depends: '{depends}'")
             elif not settings["dynamic"] and depends:
                 failures.append(f"{name} is static, yet declares dependencies: '{depends}'")
+    return failures
+
+
+def hardening(settings):
+    """hardening-check finds in each shipped Linux program all it can see:
+    in the .deb's, Debian's five (PIE, stack protector, fortified functions,
+    read-only relocations, immediate binding); in a static-pie program,
+    which it takes for a library and in which it finds no symbols to tell
+    a canary by (greeting.stack_protected does), read-only relocations and
+    immediate binding."""
+    failures = []
+    for generator in settings["generators"]:
+        if not shipped(settings, generator) or generator == "ZIP":
+            continue
+        package, root = unpacked(settings, generator)
+        # Its status says whether every feature it knows of is there.
+        report = subprocess.run([settings["hardening_check"], os.path.join(root, settings["program"])], env=ENV,
+                                capture_output=True, text=True).stdout
+        found = dict(re.findall(r"^ ([^:\n]+): (.*)$", report, re.M))
+        wanted = ["Read-only relocations", "Immediate binding"]
+        if generator == "DEB":
+            wanted[:0] = ["Position Independent Executable", "Stack protected", "Fortify Source functions"]
+        failures += [f"{os.path.basename(package)}: hardening-check: {feature}: {found.get(feature)}"
+                     for feature in wanted if not found.get(feature, "").startswith("yes")]
     return failures
 
 
@@ -575,11 +603,21 @@ def signed_release(settings):
     """packaging/sign-release signs SHA256SUMS as SHA256SUMS.asc, detached
     and ASCII-armoured, with the key GREETING_RELEASE_KEY names; gpgv takes
     the signature with that key's public half, and refuses it once a byte
-    of SHA256SUMS changes."""
+    of SHA256SUMS changes. The GnuPG home, where gpg-agent makes its socket,
+    is a short path of its own under /tmp, whatever the build tree's path
+    (a socket's path holds at most 107 bytes)."""
     scratch = os.path.join(settings["into"], "signing")
     shutil.rmtree(scratch, ignore_errors=True)
-    os.makedirs(os.path.join(scratch, "gnupg"), mode=0o700)
-    env = dict(ENV, GNUPGHOME=os.path.join(scratch, "gnupg"))
+    os.makedirs(scratch)
+    with tempfile.TemporaryDirectory(prefix="gnupg-", dir="/tmp") as home:
+        env = dict(ENV, GNUPGHOME=home)
+        try:
+            return sign_and_verify(settings, scratch, env)
+        finally:
+            subprocess.run(["gpgconf", "--kill", "all"], env=env, capture_output=True)
+
+
+def sign_and_verify(settings, scratch, env):
     output_of(settings["gpg"], "--batch", "--passphrase", "", "--quick-generate-key",
               "greeting throwaway release key <throwaway@example.invalid>", "ed25519", "sign", "1d", env=env)
     fingerprint = re.search(r"^fpr:+([0-9A-F]+):", output_of(settings["gpg"], "--with-colons", "--list-keys", env=env),
@@ -665,7 +703,7 @@ def run_with_podman(settings, image, podman):
     return failures
 
 
-CHECKS = {check.__name__: check for check in (pack, contents, windows_exe, signed, lintian_clean, sources, checksums,
+CHECKS = {check.__name__: check for check in (pack, contents, hardening, windows_exe, signed, lintian_clean, sources, checksums,
                                               third_party, bill_of_materials, release_sources, signed_release,
                                               podman_run)}
 
