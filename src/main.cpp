@@ -41,10 +41,10 @@ void report_write_error(int error)
     };
     // GCOVR_EXCL_BR_STOP
     append("greeting: write error");
-    // Every C library greeting is built with (glibc, MinGW-w64's msvcrt,
-    // wasi-libc) sets errno when a write, a flush or a close fails, so there
-    // is always a reason. Without one, strerror(0) would say "Success".
-    if (error != 0) {  // GCOVR_EXCL_BR_LINE: errno is always set
+    // glibc and wasi-libc set errno whenever a write, a flush or a close
+    // fails; Microsoft's msvcrt does not when WriteFile takes only part of a
+    // write. Without a reason, strerror(0) would say "Success".
+    if (error != 0) {  // GCOVR_EXCL_BR_LINE: glibc always sets errno; msvcrt's case is in the Windows table
         append(": ");
         append(std::strerror(error));
     }

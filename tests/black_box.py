@@ -36,7 +36,8 @@ import close_failing_fs
 
 FIRST_LINE = "Hello Belmorax, C style"
 SECOND_LINE = "Hello Belmorax, C++ style "  # the space before the line end is part of it
-DIAGNOSTIC = "greeting: write error: "  # then the system's text for the error
+DIAGNOSTIC = "greeting: write error"  # then ": " and the system's text for the error, where there is one
+NO_REASON = ""  # refused, and no reason given
 # The platform whose promises hold, by the program's suffix: a .tar is
 # greeting's container image, of the static Linux program.
 PLATFORMS = {".exe": "windows", ".wasm": "wasi", ".tar": "linux", "": "linux"}
@@ -117,9 +118,14 @@ class Case:
     killed_by: signal.Signals = None
     written: int = 0
     starts: bool = True
+    # A fault of the platform's C runtime, injected at link time into a test
+    # build of greeting (tests/inject_faults.cpp), which GREETING_WITH_FAULTS
+    # names; GREETING_INJECT tells it which.
+    injected: str = None
     # Where a platform, valgrind, QEMU, an OCI runtime or a coverage build
     # differs: the reason it cannot run the case, or a dict of fields that
     # replace the case's own, with `why`.
+    linux: object = None
     windows: object = None
     wasi: object = None
     valgrind: object = None
@@ -139,6 +145,7 @@ DATA_LIMIT_ON_QEMU = "the limit would fall on QEMU's own memory first, and QEMU 
 DATA_LIMIT_ON_OCI_RUNNER = "the limit would fall first on the OCI runner, a Python program, which hands it to greeting"
 # The first process of a PID namespace gets no signal it has not asked for.
 FIRST_IN_CONTAINER = "greeting is its container's first process, which the kernel sends no signal it has not asked for"
+ONLY_MSVCRT = "the fault is Microsoft's msvcrt's, injected into the Windows build alone"
 WASI_EIO = {"why": "wasi-libc's text for EIO", "refused": "I/O error"}
 WASI_CLOSED = {"why": "Node opens /dev/null on a closed standard stream at its own start-up, before the module runs, "
                       "so greeting's writes succeed", "refused": None}
@@ -225,6 +232,13 @@ CASES = [
          ignored=(signal.SIGXFSZ,), refused="File too large",
          windows=NO_FILE_SIZE_LIMIT, wasi=NO_SIGNALS + "refused.file_size_limit",
          coverage="at exit the coverage run writes its counts to a file, which the limit refuses too, and says so"),
+    # Microsoft's msvcrt fails where Wine never does: a write of the second
+    # line that takes only half of it sets no errno, and the report gives
+    # no reason; a close that fails gives its own.
+    Case("refused.short_write_without_reason", injected="short_write", refused=NO_REASON, written=25 + 27 // 2,
+         linux=ONLY_MSVCRT, wasi=ONLY_MSVCRT),
+    Case("refused.close_fails", injected="close_fails", written=WHOLE, refused="No space left on device",
+         linux=ONLY_MSVCRT + "; refused.at_close fails a close here", wasi=ONLY_MSVCRT),
     # Whatever the error, its reason is given: here EPERM, the first errno.
     Case("refused.sealed_file", stdout="sealed_file", refused="Operation not permitted",
          windows={"why": "as Wine gives it", "refused": "Bad file descriptor"}),
@@ -342,6 +356,9 @@ def greet(case, command, scratch, out_path):
     env = case.env
     if env is None and len(command) > 1:
         env = dict(os.environ, GREETING_EMULATOR_LOG=os.path.join(scratch, "emulator.log"))
+    if case.injected:
+        command = [*command[:-1], os.environ["GREETING_WITH_FAULTS"]]
+        env = dict(env or os.environ, GREETING_INJECT=case.injected)
     process = subprocess.Popen([*command, *case.args], stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
                                env=env, preexec_fn=child_setup(case))
     if stdout is not None:
@@ -387,10 +404,11 @@ def expected(platform, case, filler):
         greeting = (FIRST_LINE + "\n" + SECOND_LINE.rstrip()).encode()
     if not case.starts:
         return b"." * filler, Anything(), AnyFailure()
-    written = 0 if case.stdout == "closed" else case.written if case.refused or case.killed_by else WHOLE
-    seen = case.refused and case.stderr in ("pipe", "datagram")
-    report = [(DIAGNOSTIC + case.refused + line_end).encode()] if seen else []
-    status = 1 if case.refused else -case.killed_by if case.killed_by else 0
+    refused = case.refused is not None
+    written = 0 if case.stdout == "closed" else case.written if refused or case.killed_by else WHOLE
+    reason = f": {case.refused}" if case.refused else ""
+    report = [(DIAGNOSTIC + reason + line_end).encode()] if refused and case.stderr in ("pipe", "datagram") else []
+    status = 1 if refused else -case.killed_by if case.killed_by else 0
     return b"." * filler + greeting[:written], report, status
 
 
