@@ -1,30 +1,25 @@
-# The one reader of debian-packages.txt, the list of what greeting's build,
-# tests and gates take from Debian 12 and the npm registry: which packages
-# provide a tool, which a preset or gate needs, and how to install them.
+# The one reader of tool-packages.txt, the list of the Debian and npm
+# packages that greeting's presets, tests and gates use: which package
+# provides a tool, which presets and gates need it, and how to install them.
 #
-# greeting_packages(<variable> FOR <use>... | NEEDED_BY <name>...)
+# greeting_packages(<variable> FOR <use>... | [ONLY_]NEEDED_BY <name>...)
 #   The rows that provide those uses, or that those presets and gates need
-#   (with "all": every row; the README's own rows always), each as
-#   "KIND;PACKAGE;INTEGRITY" joined by "|": KIND is apt, i386 (a 32-bit
-#   package, for 32-bit Wine) or npm (a package from the npm registry, with
-#   the registry's integrity of its tarball).
+#   (with NEEDED_BY, the README's own rows too; with no name, every row),
+#   each "KIND|PACKAGE|INTEGRITY": KIND is apt, i386 (32-bit Wine's) or npm
+#   (with the registry's integrity).
 # greeting_install_hint(<variable> <use>...)
-#   How to install what provides each use, as a missing-tool message says it.
+#   How to install what provides each use, with the whole chain the first
+#   preset that needs it takes, ending in "sudo .ci/setup PRESET".
 # greeting_find_required(<variable> <program>...)
-#   find_program(<variable> NAMES <program>...); where none is installed,
-#   stops as greeting_stop_missing does.
+#   find_program(<variable> NAMES <program>...), or stop as below.
 # greeting_stop_missing(<what> <use>...)
-#   Stops with one line that says <what> is not installed, and how to
-#   install what provides each use.
-#
-# For scripts, one row a line, "KIND PACKAGE [INTEGRITY]", or the hint:
-#   cmake -P tool_packages.cmake needed-by <name>...
-#   cmake -P tool_packages.cmake for <use>...
-#   cmake -P tool_packages.cmake hint <use>...
+#   Stops with one line: <what> is not installed, and the hint.
+# For scripts, one row a line ("KIND PACKAGE [INTEGRITY]"), or the hint:
+#   cmake -P tool_packages.cmake needed-by <name>... | hint <use>...
 cmake_policy(VERSION 3.25)
 
 function(greeting_packages variable how)
-  file(STRINGS ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/debian-packages.txt rows REGEX "^[^#]")
+  file(STRINGS ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/tool-packages.txt rows REGEX "^[^#]")
   set(found "")
   foreach(row IN LISTS rows)
     string(REGEX MATCH "^([^ ]+) +([^ ]+) +([^ ]+) *([^ ]*)$" _ "${row}")
@@ -32,27 +27,29 @@ function(greeting_packages variable how)
     set(integrity ${CMAKE_MATCH_4})
     string(REPLACE "," ";" uses "${CMAKE_MATCH_2}")
     string(REPLACE "," ";" needed_by "${CMAKE_MATCH_3}")
+    set(names ${uses})
+    if(how MATCHES "^(NEEDED_BY|ONLY_NEEDED_BY)$")
+      set(names ${needed_by})
+    endif()
+    # NEEDED_BY, with no name, is everything; it always takes the README's.
     set(wanted FALSE)
+    if(how STREQUAL "NEEDED_BY" AND (NOT ARGN OR "all" IN_LIST needed_by))
+      set(wanted TRUE)
+    endif()
     foreach(name IN LISTS ARGN)
-      if((how STREQUAL "FOR" AND name IN_LIST uses) OR (how STREQUAL "NEEDED_BY" AND
-         (name IN_LIST needed_by OR name STREQUAL "all" OR "all" IN_LIST needed_by)))
+      if(name IN_LIST names)
         set(wanted TRUE)
       endif()
     endforeach()
-    if(how STREQUAL "NEEDED_BY" AND NOT ARGN)
-      set(wanted TRUE)
-    endif()
     if(NOT wanted)
       continue()
     elseif(package MATCHES "^npm:(.+)$")
-      set(package ${CMAKE_MATCH_1})
-      list(APPEND found "npm|${package}|${integrity}")
+      list(APPEND found "npm|${CMAKE_MATCH_1}|${integrity}")
     elseif(package MATCHES ":i386$")
       list(APPEND found "i386|${package}|")
     else()
       list(APPEND found "apt|${package}|")
     endif()
-    # The first preset or gate that needs it, for the hint to name.
     list(GET needed_by 0 first_needer)
     set(needer_${package} ${first_needer} PARENT_SCOPE)
   endforeach()
@@ -62,35 +59,43 @@ endfunction()
 
 function(greeting_install_hint variable)
   greeting_packages(rows FOR ${ARGN})
+  if(NOT rows)
+    set(${variable} "no package of it is listed in cmake/tool-packages.txt" PARENT_SCOPE)
+    return()
+  endif()
+  list(GET rows 0 row)
+  string(REGEX REPLACE "^[^|]*\\|([^|]*)\\|.*$" "npm:\\1" npm_name "${row}")
+  string(REGEX REPLACE "^[^|]*\\|([^|]*)\\|.*$" "\\1" name "${row}")
+  set(preset ${needer_${name}}${needer_${npm_name}})
+  if(preset STREQUAL "all")
+    set(preset dev)
+  endif()
+  # What that preset takes beyond the README's line: the whole chain.
+  greeting_packages(chain ONLY_NEEDED_BY ${preset})
+  list(APPEND rows ${chain})
+  list(REMOVE_DUPLICATES rows)
   set(apt "")
   set(npm "")
-  set(i386 "")
   foreach(row IN LISTS rows)
     string(REPLACE "|" ";" row "${row}")
     list(GET row 0 kind)
     list(GET row 1 package)
-    list(APPEND ${kind} ${package})
     if(kind STREQUAL "npm")
-      set(npm_setup ${needer_${package}})
+      list(APPEND npm ${package})
+    else()
+      list(APPEND apt ${package})
     endif()
   endforeach()
-  set(ways "")
-  if(apt)
-    list(JOIN apt " " packages)
-    list(APPEND ways "Debian: apt-get install ${packages}")
-  endif()
-  if(i386)
-    list(APPEND ways "32-bit Wine: sudo .ci/setup windows-x86")
+  list(JOIN apt " " apt)
+  set(hint "Debian: sudo apt-get install --no-install-recommends ${apt}")
+  if(apt MATCHES ":i386")
+    set(hint "Debian: sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install --no-install-recommends ${apt}")
   endif()
   if(npm)
-    list(JOIN npm " " packages)
-    list(APPEND ways "npm registry: ${packages}, which sudo .ci/setup ${npm_setup} fetches")
+    list(JOIN npm " " npm)
+    string(APPEND hint ", and from the npm registry ${npm}")
   endif()
-  if(NOT ways)
-    set(ways "no package of it is listed in cmake/debian-packages.txt")
-  endif()
-  list(JOIN ways "; " ways)
-  set(${variable} "${ways}" PARENT_SCOPE)
+  set(${variable} "${hint}; or all that ${preset} needs: sudo .ci/setup ${preset}" PARENT_SCOPE)
 endfunction()
 
 function(greeting_find_required variable)
@@ -123,17 +128,14 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
     endif()
   endforeach()
   if(CMAKE_ARGV3 STREQUAL "hint")
-    greeting_install_hint(hint ${arguments})
-    set(lines "${hint}")
-  elseif(CMAKE_ARGV3 MATCHES "^(needed-by|for)$")
-    string(TOUPPER "${CMAKE_ARGV3}" how)
-    string(REPLACE "-" "_" how "${how}")
-    greeting_packages(rows ${how} ${arguments})
+    greeting_install_hint(lines ${arguments})
+  elseif(CMAKE_ARGV3 STREQUAL "needed-by")
+    greeting_packages(rows NEEDED_BY ${arguments})
     list(TRANSFORM rows REPLACE "\\|" " ")
     list(TRANSFORM rows STRIP)
     list(JOIN rows "\n" lines)
   else()
-    message(FATAL_ERROR "usage: cmake -P tool_packages.cmake needed-by|for|hint NAME...")
+    message(FATAL_ERROR "usage: cmake -P tool_packages.cmake needed-by|hint NAME...")
   endif()
   # On standard output, where message() would write to standard error.
   execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${lines}")

@@ -2,26 +2,29 @@
 """What greeting promises, as one table of black-box cases, and the one
 runner that proves them on every platform.
 
-Usage: black_box.py list | run CASE [LAUNCHER...] PROGRAM
-PROGRAM is greeting, greeting.exe (Windows), greeting.wasm (WASI) or
-greeting's container image (a .tar); LAUNCHER starts it here: the
-toolchain's emulator (QEMU, the Wine runner, Node's WASI), the OCI runner,
-or a checker such as valgrind. A case that cannot run here exits 77,
-saying why, also in the file GREETING_SKIP_NOTE names. What a launcher says
-of the run (a retried start, say) it appends to GREETING_EMULATOR_LOG's file.
-A launcher that can run nothing on this machine says why in one line
+Usage: black_box.py list
+       black_box.py run CASE FACTS [--platform=PLATFORM] [--program=PATH] [--launcher LAUNCHER...]
+FACTS is the build's build-facts.json: the platform greeting is built for,
+the program, and the launcher that starts it here, if any: the
+toolchain's emulator (QEMU, the Wine runner, Node's WASI), a checker such as
+valgrind, or the OCI runner, which runs greeting's container image, of the
+host's platform or of PLATFORM (linux/arm64, say), under QEMU. --program
+and --launcher run another program, or under another launcher. A case
+that cannot run here exits 77, saying why (tests/support.py). What a
+launcher says of the run it appends to GREETING_EMULATOR_LOG's file. A
+launcher that can run nothing on this machine says why in one line
 beginning "unusable here: ", there or on standard error, and exits 125: the
 case is skipped. One whose emulator failed under the run (crashed or hung)
 says why in one line beginning "emulator failed: ", and exits 125: the case
 is run again from nothing.
 """
 
+import argparse
 import contextlib
 import dataclasses
 import fcntl
 import os
 import pathlib
-import re
 import resource
 import signal
 import socket
@@ -33,18 +36,14 @@ import threading
 import time
 
 import close_failing_fs
+import support
 
 FIRST_LINE = "Hello Belmorax, C style"
 SECOND_LINE = "Hello Belmorax, C++ style "  # the space before the line end is part of it
 DIAGNOSTIC = "greeting: write error"  # then ": " and the system's text for the error, where there is one
 NO_REASON = ""  # refused, and no reason given
-# The platform whose promises hold, by the program's suffix: a .tar is
-# greeting's container image, of the static Linux program.
-PLATFORMS = {".exe": "windows", ".wasm": "wasi", ".tar": "linux", "": "linux"}
-# Launchers that change what a case can show, by their program's name.
-LAUNCHERS = {"valgrind": "valgrind", "qemu": "qemu", "oci_run.py": "oci"}
 WHERE = {"valgrind": "under valgrind", "qemu": "under qemu", "oci": "under an OCI runtime",
-         "coverage": "in a coverage build"}
+         "oci_emulated": "in a container under qemu", "coverage": "in a coverage build"}
 # Windows' C runtime writes each line feed, in text mode, as CR LF.
 LINE_END = {"linux": "\n", "wasi": "\n", "windows": "\r\n"}
 WHOLE = 1 << 30  # written: the whole greeting
@@ -56,34 +55,17 @@ EMULATOR_FAILED = "emulator failed: "
 ATTEMPTS = 4  # runs of a case whose emulator fails under it
 
 
-class AnyFailure(int):
-    """The status of a run that must not end in success: equal to any exit
-    status but 0, and to any signal."""
-
-    def __eq__(self, status):
-        return status != 0
-
-    def __ne__(self, status):
-        return status == 0
-
-    def __repr__(self):
-        return "any status but 0, or a signal"
-
-    __hash__ = int.__hash__
+# What a run that does not start may give: anything on standard error, and
+# any status but success.
+ANYTHING, ANY_FAILURE = object(), object()
+SHOWN = {id(ANYTHING): "anything", id(ANY_FAILURE): "any status but 0, or a signal"}
 
 
-class Anything(list):
-    """Standard error of a run that may say anything there (a C library's
-    own message, say)."""
-
-    def __eq__(self, writes):
-        return True
-
-    def __ne__(self, writes):
-        return False
-
-    def __repr__(self):
-        return "anything"
+def satisfies(found, wanted):
+    """Whether what a run gave, (standard output, each write to standard
+    error, status), is what was wanted."""
+    return all(want is ANYTHING or (got != 0 if want is ANY_FAILURE else got == want)
+               for got, want in zip(found, wanted))
 
 
 @dataclasses.dataclass(frozen=True)
@@ -119,18 +101,19 @@ class Case:
     written: int = 0
     starts: bool = True
     # A fault of the platform's C runtime, injected at link time into a test
-    # build of greeting (tests/inject_faults.cpp), which GREETING_WITH_FAULTS
-    # names; GREETING_INJECT tells it which.
+    # build of greeting (tests/inject_faults.cpp); GREETING_INJECT tells it
+    # which.
     injected: str = None
-    # Where a platform, valgrind, QEMU, an OCI runtime or a coverage build
-    # differs: the reason it cannot run the case, or a dict of fields that
-    # replace the case's own, with `why`.
+    # Where a platform, valgrind, QEMU, an OCI runtime (with QEMU inside:
+    # oci_emulated) or a coverage build differs: the reason it cannot run
+    # the case, or a dict of fields that replace the case's own, with `why`.
     linux: object = None
     windows: object = None
     wasi: object = None
     valgrind: object = None
     qemu: object = None
     oci: object = None
+    oci_emulated: object = None
     coverage: object = None
 
 
@@ -275,12 +258,12 @@ def read_to_end(descriptor, into):
     return thread
 
 
-def screen(text):
+def screen(text, hint):
     """The lines a person would see on the terminal."""
     try:
         import pyte
     except ImportError:
-        sys.exit(f"the console case needs pyte ({os.environ.get('GREETING_PYTE_HINT')})")
+        sys.exit(f"the console case needs pyte ({hint})")
     display = pyte.Screen(80, 24)
     pyte.ByteStream(display).feed(text)
     return "\n".join(line.rstrip() for line in display.display).rstrip("\n").encode()
@@ -347,7 +330,7 @@ def child_setup(case):
     return in_child
 
 
-def greet(case, command, scratch, out_path):
+def greet(case, command, scratch, out_path, facts):
     """Starts greeting as the case says. Returns how many bytes its pipe held
     before it started, what reached standard output, each write to standard
     error, and its status (negative: the signal that ended it)."""
@@ -357,7 +340,7 @@ def greet(case, command, scratch, out_path):
     if env is None and len(command) > 1:
         env = dict(os.environ, GREETING_EMULATOR_LOG=os.path.join(scratch, "emulator.log"))
     if case.injected:
-        command = [*command[:-1], os.environ["GREETING_WITH_FAULTS"]]
+        command = [*command[:-1], facts["program_with_faults"]]
         env = dict(env or os.environ, GREETING_INJECT=case.injected)
     process = subprocess.Popen([*command, *case.args], stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
                                env=env, preexec_fn=child_setup(case))
@@ -391,7 +374,7 @@ def greet(case, command, scratch, out_path):
         with contextlib.suppress(OSError):
             os.close(descriptor)
     if case.stdout == "console":
-        out = screen(out)
+        out = screen(out, facts["hints"]["pyte"])
     # An empty write (valgrind makes one) carries nothing.
     return filler, (bytes(out), [write for write in writes if write], process.returncode)
 
@@ -403,7 +386,7 @@ def expected(platform, case, filler):
     if case.stdout == "console":  # as a person sees it: no trailing blanks
         greeting = (FIRST_LINE + "\n" + SECOND_LINE.rstrip()).encode()
     if not case.starts:
-        return b"." * filler, Anything(), AnyFailure()
+        return b"." * filler, ANYTHING, ANY_FAILURE
     refused = case.refused is not None
     written = 0 if case.stdout == "closed" else case.written if refused or case.killed_by else WHOLE
     reason = f": {case.refused}" if case.refused else ""
@@ -412,14 +395,14 @@ def expected(platform, case, filler):
     return b"." * filler + greeting[:written], report, status
 
 
-def tightest_data_limit(platform, command, scratch):
+def tightest_data_limit(platform, command, scratch, facts):
     """The smallest data limit, to a page, under which greeting starts and
     greets, or None if it does not even under the largest."""
     plain = Case("probe")
 
     def greets(limit):
-        found = greet(dataclasses.replace(plain, data_limit=limit), command, scratch, None)[1]
-        return found == expected(platform, plain, 0)
+        found = greet(dataclasses.replace(plain, data_limit=limit), command, scratch, None, facts)[1]
+        return satisfies(found, expected(platform, plain, 0))
 
     low, high = 0, LARGEST_DATA_LIMIT
     if not greets(high):
@@ -430,16 +413,8 @@ def tightest_data_limit(platform, command, scratch):
     return high
 
 
-def skip(why):
-    print(f"Skipped: {why}")
-    if note := os.environ.get("GREETING_SKIP_NOTE"):
-        pathlib.Path(note).parent.mkdir(parents=True, exist_ok=True)
-        pathlib.Path(note).write_text(f"{why}\n")
-    return 77
-
-
 def shown(value):
-    text = repr(value)
+    text = SHOWN.get(id(value)) or repr(value)
     return text if len(text) < 200 else f"{len(value)} bytes, ending {value[-80:]!r}"
 
 
@@ -447,27 +422,41 @@ def main(argv):
     if argv == ["list"]:
         print("\n".join(case.name for case in CASES))
         return 0
-    cases = {case.name: case for case in CASES}
-    if len(argv) < 3 or argv[0] != "run" or argv[1] not in cases:
-        sys.exit(__doc__)
-    case, command = cases[argv[1]], argv[2:]
-    platform = PLATFORMS.get(os.path.splitext(command[-1])[1], "linux")
-    launcher = LAUNCHERS.get(re.sub(r"-.*", "", os.path.basename(command[0])))  # qemu-aarch64: qemu
-    build = "coverage" if os.environ.get("GREETING_COVERAGE") else None
-    for where in (platform, launcher, build):
+    parser = argparse.ArgumentParser(usage=__doc__)
+    parser.add_argument("run", choices=["run"])
+    parser.add_argument("case", choices=[case.name for case in CASES])
+    parser.add_argument("facts", type=support.facts)
+    parser.add_argument("--platform")
+    parser.add_argument("--program")
+    parser.add_argument("--launcher", nargs=argparse.REMAINDER)
+    arguments = parser.parse_args(argv)
+    facts, case = arguments.facts, next(case for case in CASES if case.name == arguments.case)
+    platform, kinds = facts["platform"], [facts["launcher_kind"]]
+    launcher = arguments.launcher if arguments.launcher is not None else facts["launcher"]
+    program = arguments.program or facts["program"]
+    if facts["launcher_kind"] == "oci":
+        # The image, of the host's platform or, under QEMU, another's.
+        if os.geteuid() != 0:
+            return support.skip("runc starts greeting's container as root only, here")
+        image_platform = arguments.platform or facts["image_platforms"][0]
+        launcher, program = [*launcher, facts["version"], image_platform], facts["image"]
+        if image_platform != facts["image_platforms"][0]:
+            kinds += ["qemu", "oci_emulated"]
+    command = [*launcher, program]
+    for where in (platform, *kinds, "coverage" if facts["coverage"] else None):
         variant = getattr(case, where, None) if where else None
         where = WHERE.get(where, f"on {where}")
         if isinstance(variant, str):
-            return skip(f"not {where}: {variant}")
+            return support.skip(f"not {where}: {variant}")
         if variant:
             print(f"{where[0].upper()}{where[1:]}: {variant['why']}")
             case = dataclasses.replace(case, **{key: value for key, value in variant.items() if key != "why"})
 
     if case.data_limit in (TIGHTEST, BELOW_TIGHTEST):
         with tempfile.TemporaryDirectory(prefix="greeting-") as scratch:
-            limit = tightest_data_limit(platform, command, scratch)
+            limit = tightest_data_limit(platform, command, scratch, facts)
         if limit is None:
-            return skip(f"greeting does not start under any data limit up to {LARGEST_DATA_LIMIT} bytes here "
+            return support.skip(f"greeting does not start under any data limit up to {LARGEST_DATA_LIMIT} bytes here "
                         "(a sanitizer's shadow memory, say)")
         if case.data_limit == BELOW_TIGHTEST:
             limit -= PAGE
@@ -479,18 +468,18 @@ def main(argv):
     for attempt in range(1, ATTEMPTS + 1):
         with tempfile.TemporaryDirectory(prefix="greeting-") as scratch:
             try:
-                with (close_failing_fs.mounted(os.path.join(scratch, "close-failing"))
+                with (close_failing_fs.mounted(os.path.join(scratch, "close-failing"), facts["hints"]["fuse"])
                       if case.stdout == "close_failing_file" else contextlib.nullcontext(scratch)) as directory:
-                    filler, found = greet(case, command, scratch, os.path.join(directory, "out"))
+                    filler, found = greet(case, command, scratch, os.path.join(directory, "out"), facts)
             except close_failing_fs.Unusable as reason:
-                return skip(str(reason))
+                return support.skip(str(reason))
             log = pathlib.Path(scratch, "emulator.log")
             said = log.read_text(errors="replace") if log.exists() else ""
         print(said, end="")
         lines = [*said.splitlines(), *b"".join(found[1]).decode(errors="replace").splitlines()]
         unusable = [line for line in lines if line.startswith("unusable here: ")]
         if found[2] == LAUNCHER_UNUSABLE and unusable:
-            return skip(unusable[0][len("unusable here: "):])
+            return support.skip(unusable[0][len("unusable here: "):])
         emulator_failed = [line for line in lines if line.startswith(EMULATOR_FAILED)]
         if found[2] != LAUNCHER_UNUSABLE or not emulator_failed:
             break
@@ -503,7 +492,7 @@ def main(argv):
 
     failures = [f"  {what}:\n    wanted {shown(want)}\n    found  {shown(got)}"
                 for what, want, got in zip(("standard output", "standard error, each write", "status"),
-                                           expected(platform, case, filler), found) if want != got]
+                                           expected(platform, case, filler), found) if not satisfies([got], [want])]
     if failures:
         print(f"greeting {' '.join(case.args)[:60]} ({case.name}):\n" + "\n".join(failures))
     return 1 if failures else 0

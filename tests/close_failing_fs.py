@@ -81,10 +81,11 @@ def serve(directory):
 
 
 @contextlib.contextmanager
-def mounted(directory):
+def mounted(directory, hint):
     """Mounts the file system on `directory` for the `with` block. Raises
-    Unusable where FUSE cannot be used here; fails where fusepy or fusermount3 is
-    missing, as a test whose tool is missing does."""
+    Unusable where FUSE cannot be used here; fails where fusepy or
+    fusermount3 is missing, as a test whose tool is missing does, saying how
+    to install them (`hint`)."""
     try:
         os.close(os.open("/dev/fuse", os.O_RDWR))
     except OSError as error:
@@ -92,7 +93,7 @@ def mounted(directory):
     if load_fusepy()[0] is None or not any(
         os.access(os.path.join(path, "fusermount3"), os.X_OK) for path in os.get_exec_path()
     ):
-        sys.exit(f"the close-failing file system needs fusepy and fusermount3 ({os.environ.get('GREETING_FUSE_HINT')})")
+        sys.exit(f"the close-failing file system needs fusepy and fusermount3 ({hint})")
     # fusermount3 unmounts for an ordinary user only where it can read the
     # mount table there; a system that booted has it, a bare container may not.
     if os.geteuid() != 0 and not os.path.exists("/etc/mtab"):

@@ -7,6 +7,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 # Debian installs the 64-bit Wine loader off PATH.
 set(GREETING_EMULATOR_USES wine64)
+set(GREETING_EMULATOR_KIND wine)
 find_program(WINE64 NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(WINE64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${GREETING_WINE_RUN} ${WINE64})

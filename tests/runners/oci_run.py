@@ -1,20 +1,25 @@
 #!/usr/bin/python3 -B
 """Runs greeting's container image with an OCI runtime (runc), as a
 container runs it, but with greeting's standard input, output and error
-this runner's own: the container image preset's emulator for the table of
+this runner's own: the container image preset's launcher for the table of
 cases.
 
-- The image is unpacked once (umoci unpack) into WORK, into a bundle
-  whose root file system every run shares, read-only.
-- Each run is the image's own config, as umoci gives it, with this
-  runner's arguments after the entrypoint, its environment, and its
-  file-size and data limits (OCI rlimits), raised again for the runner
-  and runc themselves.
+- The image of the platform asked for is read from the archive, its one
+  layer unpacked once, beside the archive, into a root file system that
+  every run shares, read-only; another architecture's program runs there
+  under QEMU, as the kernel's binfmt_misc entries have it
+  (.ci/register-binfmt).
+- Each run is runc's default container (runc spec), running the image's
+  entrypoint, with this runner's arguments after it, as the image's user,
+  with this runner's environment, and its file-size and data limits (OCI
+  rlimits), raised again for the runner and runc themselves.
 - runc runs the container detached (-d), where it hands the container the
   descriptors it was given, as they are: in the foreground it would put
-  pipes of its own between them. The runner is the children's subreaper,
-  so greeting, once runc has gone, is its child: it waits for greeting and
-  ends as greeting ended, with its status or by its signal.
+  pipes of its own between them. Its state is a short path of its own
+  under /tmp, removed afterwards. The runner is the children's subreaper,
+  so greeting, once runc has gone, is its child: it waits for greeting, at
+  most a minute, and ends as greeting ended, with its status or by its
+  signal.
 - A standard stream closed here stays closed for greeting: held by
   /dev/null while the runner works, so that nothing it opens lands there,
   and closed again in runc's process.
@@ -29,116 +34,118 @@ no mount point), the runner says so in one line beginning
 "unusable here: ", in the file GREETING_EMULATOR_LOG names, or else on
 standard error, and exits 125: the case is then skipped.
 
-Usage: oci_run.py RUNC UMOCI WORK IMAGE [ARG...]
-IMAGE is an OCI image archive (greeting-VERSION-oci.tar). Exits with
-greeting's status; 125 if the container could not be started.
+Usage: oci_run.py RUNC TAG PLATFORM IMAGE [ARG...]
+IMAGE is the OCI image archive, TAG the tag of the image index in it,
+PLATFORM the image's (linux/arm64, say). Exits with greeting's status; 125
+if the container could not be started, or greeting did not end in time.
 """
 
 import contextlib
 import ctypes
 import fcntl
-import hashlib
 import json
 import os
 import resource
 import signal
 import subprocess
 import sys
-import tarfile
+import tempfile
+import time
 
 from closed_streams import hold_closed_streams
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import support  # noqa: E402
 
 PR_SET_CHILD_SUBREAPER = 36
 LIMITS = {"RLIMIT_FSIZE": resource.RLIMIT_FSIZE, "RLIMIT_DATA": resource.RLIMIT_DATA}
 COULD_NOT_START = 125
 UNLIMITED = (1 << 64) - 1  # as an OCI config writes "no limit"
+TIME_LIMIT = 60  # seconds: greeting ends long before, or is stuck
 
 
-def root_is_mount_point():
-    with open("/proc/self/mountinfo", encoding="utf-8") as file:
-        return any(line.split()[4] == "/" for line in file)
-
-
-def say_unusable(why):
-    line = f"unusable here: {why}\n"
+def say(line):
     if log := os.environ.get("GREETING_EMULATOR_LOG"):
         with open(log, "a", encoding="utf-8") as file:
-            file.write(line)
+            file.write(f"{line}\n")
     else:
         with contextlib.suppress(OSError):
-            os.write(2, line.encode())
+            os.write(2, f"{line}\n".encode())
 
 
-def unpacked(umoci, work, image):
-    """The bundle of the image, unpacked once into the work directory."""
-    with open(image, "rb") as file:
-        digest = hashlib.sha256(file.read()).hexdigest()[:16]
-    place = os.path.join(work, digest)
-    os.makedirs(place, exist_ok=True)
-    with open(f"{place}.lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        bundle = os.path.join(place, "bundle")
-        if not os.path.exists(os.path.join(bundle, "config.json")):
-            layout = os.path.join(place, "layout")
-            with tarfile.open(image) as archive:
-                archive.extractall(layout)
-            with open(os.path.join(layout, "index.json")) as file:
-                ref = json.load(file)["manifests"][0]["annotations"]["org.opencontainers.image.ref.name"]
-            subprocess.run([umoci, "unpack", "--image", f"{layout}:{ref}", bundle], check=True,
-                           stdout=subprocess.DEVNULL)
-    return place, bundle
+def root_file_system(image, tag, platform):
+    """The image's config for the platform, and its layer, unpacked once
+    beside the archive."""
+    with support.OciArchive(image) as archive:
+        manifest, config = archive.images(tag)[platform]
+        layer = manifest["layers"][0]
+        root = os.path.join(f"{image}.layers", layer["digest"][7:23])
+        os.makedirs(os.path.dirname(root), exist_ok=True)
+        with open(f"{root}.lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if not os.path.isdir(root):
+                with archive.layer(layer) as files:
+                    files.extractall(f"{root}.partial", numeric_owner=True)
+                os.rename(f"{root}.partial", root)
+    return config["config"], root
 
 
-def run_config(bundle, arguments, limits):
-    """The image's config for this run."""
-    with open(os.path.join(bundle, "config.json")) as file:
-        config = json.load(file)
+def run_config(runc, image_config, root, arguments, limits):
+    """runc's default container, running greeting as the image says."""
+    with tempfile.TemporaryDirectory() as scratch:
+        subprocess.run([runc, "spec", "--bundle", scratch], check=True)
+        with open(os.path.join(scratch, "config.json")) as file:
+            config = json.load(file)
     process = config["process"]
-    process["terminal"] = False
-    process["args"] = process["args"][:1] + arguments
-    process["env"] = [f"{name}={value}" for name, value in os.environ.items() if name != "GREETING_EMULATOR_LOG"]
+    uid, gid = (int(part) for part in image_config.get("User", "0:0").split(":"))
+    process.update(terminal=False, user={"uid": uid, "gid": gid}, cwd="/",
+                   args=image_config["Entrypoint"] + arguments,
+                   env=[f"{name}={value}" for name, value in os.environ.items() if name != "GREETING_EMULATOR_LOG"])
     process["rlimits"] = [limit for limit in process.get("rlimits", []) if limit["type"] not in limits]
     process["rlimits"] += [{"type": name, "soft": soft, "hard": UNLIMITED if hard == resource.RLIM_INFINITY else hard}
                            for name, (soft, hard) in limits.items() if soft != resource.RLIM_INFINITY]
-    config["root"] = {"path": os.path.join(bundle, "rootfs"), "readonly": True}
+    config["root"] = {"path": root, "readonly": True}
     return config
 
 
 def main(argv):
     if len(argv) < 4:
         sys.exit(__doc__)
-    runc, umoci, work, image, arguments = argv[0], argv[1], argv[2], argv[3], argv[4:]
+    runc, tag, platform, image, arguments = argv[0], argv[1], argv[2], argv[3], argv[4:]
     closed = hold_closed_streams()
     # greeting's limits, given to the container; the runner and runc work
     # without them.
     limits = {name: resource.getrlimit(number) for name, number in LIMITS.items()}
     for name, number in LIMITS.items():
         resource.setrlimit(number, (limits[name][1], limits[name][1]))
-    if not root_is_mount_point():
-        say_unusable("runc sets a container's root up by remounting /, which here is no mount point (a chroot, say)")
+    if not support.root_is_mount_point():
+        say(f"unusable here: {support.NO_MOUNT_POINT}")
         return COULD_NOT_START
-    place, bundle = unpacked(umoci, work, image)
-    container = f"greeting-{os.getpid()}"
-    run_bundle = os.path.join(place, container)
-    os.makedirs(run_bundle)
-    with open(os.path.join(run_bundle, "config.json"), "w") as file:
-        json.dump(run_config(bundle, arguments, limits), file)
+    image_config, root = root_file_system(image, tag, platform)
     ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
-    state = os.path.join(place, "state")
-    pid_file = os.path.join(run_bundle, "pid")
-    started = subprocess.run([runc, "--root", state, "run", "--detach", "--pid-file", pid_file, "--bundle", run_bundle,
-                              container], preexec_fn=lambda: [os.close(descriptor) for descriptor in closed])
-    try:
-        if started.returncode:
-            return COULD_NOT_START
-        with open(pid_file) as file:
-            _, status = os.waitpid(int(file.read()), 0)
-    finally:
-        subprocess.run([runc, "--root", state, "delete", "--force", container], stderr=subprocess.DEVNULL)
-        for name in ("config.json", "pid"):
-            with contextlib.suppress(FileNotFoundError):
-                os.remove(os.path.join(run_bundle, name))
-        os.rmdir(run_bundle)
+    with tempfile.TemporaryDirectory(prefix="runc-", dir="/tmp") as state:
+        bundle, container = os.path.join(state, "bundle"), f"greeting-{os.getpid()}"
+        os.makedirs(bundle)
+        with open(os.path.join(bundle, "config.json"), "w") as file:
+            json.dump(run_config(runc, image_config, root, arguments, limits), file)
+        pid_file = os.path.join(bundle, "pid")
+        started = subprocess.run([runc, "--root", state, "run", "--detach", "--pid-file", pid_file,
+                                  "--bundle", bundle, container],
+                                 preexec_fn=lambda: [os.close(descriptor) for descriptor in closed])
+        try:
+            if started.returncode:
+                return COULD_NOT_START
+            with open(pid_file) as file:
+                pid = int(file.read())
+            deadline = time.monotonic() + TIME_LIMIT
+            while (ended := os.waitpid(pid, os.WNOHANG))[0] == 0:
+                if time.monotonic() > deadline:
+                    say(f"oci_run.py: greeting did not end within {TIME_LIMIT} s")
+                    return COULD_NOT_START
+                time.sleep(0.01)
+            status = ended[1]
+        finally:
+            subprocess.run([runc, "--root", state, "delete", "--force", container], stderr=subprocess.DEVNULL)
     if os.WIFSIGNALED(status):
         signal.signal(os.WTERMSIG(status), signal.SIG_DFL)
         os.kill(os.getpid(), os.WTERMSIG(status))
