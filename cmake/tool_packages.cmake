@@ -5,8 +5,8 @@
 # greeting_packages(<variable> FOR <use>... | [ONLY_]NEEDED_BY <name>...)
 #   The rows that provide those uses, or that those presets and gates need
 #   (with NEEDED_BY, the README's own rows too; with no name, every row),
-#   each "KIND|PACKAGE|INTEGRITY": KIND is apt, i386 (32-bit Wine's) or npm
-#   (with the registry's integrity).
+#   each "KIND|PACKAGE|INTEGRITY": KIND is apt (PACKAGE:ARCH for another
+#   architecture's) or npm (with the registry's integrity).
 # greeting_install_hint(<variable> <use>...)
 #   How to install what provides each use, with the whole chain the first
 #   preset that needs it takes, ending in "sudo .ci/setup PRESET".
@@ -45,8 +45,6 @@ function(greeting_packages variable how)
       continue()
     elseif(package MATCHES "^npm:(.+)$")
       list(APPEND found "npm|${CMAKE_MATCH_1}|${integrity}")
-    elseif(package MATCHES ":i386$")
-      list(APPEND found "i386|${package}|")
     else()
       list(APPEND found "apt|${package}|")
     endif()
@@ -86,10 +84,16 @@ function(greeting_install_hint variable)
       list(APPEND apt ${package})
     endif()
   endforeach()
+  set(architectures ${apt})
+  list(FILTER architectures INCLUDE REGEX ":")
+  list(TRANSFORM architectures REPLACE "^.*:" "sudo dpkg --add-architecture ")
+  list(REMOVE_DUPLICATES architectures)
+  list(APPEND architectures "sudo apt-get update")
+  list(JOIN architectures " && " architectures)
   list(JOIN apt " " apt)
   set(hint "Debian: sudo apt-get install --no-install-recommends ${apt}")
-  if(apt MATCHES ":i386")
-    set(hint "Debian: sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install --no-install-recommends ${apt}")
+  if(apt MATCHES ":")
+    set(hint "Debian: ${architectures} && sudo apt-get install --no-install-recommends ${apt}")
   endif()
   if(npm)
     list(JOIN npm " " npm)

@@ -2,29 +2,41 @@
 # install with its notices and bill (cpack_pre_build.cmake): packs each
 # other platform's build tree (release/CMakeLists.txt builds them) as its
 # static tarball, has release_sources.py fetch the Debian source packages
-# that go with the programs, and oci_image.py write the image archive of
-# them all. The tarballs ship beside the image. Every time in them is
-# SOURCE_DATE_EPOCH, which cpack_project.cmake sets.
+# that go with each program, and oci_image.py write the image archive of
+# them all. A platform whose glibc source the mirror cannot give is left
+# out, image and tarball, saying so: it must not ship without it. The
+# tarballs ship beside the image. Every time in them is SOURCE_DATE_EPOCH,
+# which cpack_project.cmake sets.
 cmake_policy(VERSION 3.25)
-set(image "${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.tar")
+set(image "${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_GREETING_IMAGE_NAME}.tar")
+set(sources "${CPACK_TOPLEVEL_DIRECTORY}/sources")
+file(REMOVE_RECURSE "${sources}")
+file(MAKE_DIRECTORY "${sources}")
 set(platforms ${CPACK_GREETING_IMAGE_PLATFORMS})
 list(POP_FRONT platforms host)
 set(roots "${host}=${CPACK_TEMPORARY_DIRECTORY}")
 set(tarballs "")
-foreach(platform build IN ZIP_LISTS platforms CPACK_GREETING_IMAGE_BUILDS)
-  file(REMOVE_RECURSE "${build}/packed")
-  execute_process(COMMAND "${CPACK_GREETING_CPACK}" -G TGZ --config "${build}/CPackConfig.cmake" -B "${build}/packed"
-    OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-  file(GLOB tarball "${build}/packed/*.tar.gz")
-  list(APPEND roots "${platform}=${tarball}")
-  list(APPEND tarballs "${tarball}")
+foreach(platform root IN ZIP_LISTS CPACK_GREETING_IMAGE_PLATFORMS CPACK_GREETING_IMAGE_BUILDS)
+  if(platform STREQUAL host)
+    set(root "${CPACK_TEMPORARY_DIRECTORY}")
+  else()
+    file(REMOVE_RECURSE "${root}/packed")
+    execute_process(COMMAND "${CPACK_GREETING_CPACK}" -G TGZ --config "${root}/CPackConfig.cmake" -B "${root}/packed"
+      OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+    file(GLOB root "${root}/packed/*.tar.gz")
+  endif()
+  execute_process(COMMAND ${CPACK_GREETING_PYTHON} -B ${CMAKE_CURRENT_LIST_DIR}/release_sources.py
+                          "${CPACK_GREETING_FACTS}" "${sources}" "${root}"
+    OUTPUT_QUIET ERROR_VARIABLE why RESULT_VARIABLE status)
+  if(status EQUAL 3 AND NOT platform STREQUAL host)
+    message(WARNING "${platform} is left out of the image and the release: ${why}")
+  elseif(status)
+    message(FATAL_ERROR "${why}")
+  elseif(NOT platform STREQUAL host)
+    list(APPEND roots "${platform}=${root}")
+    list(APPEND tarballs "${root}")
+  endif()
 endforeach()
-set(sources "${CPACK_TOPLEVEL_DIRECTORY}/sources")
-file(REMOVE_RECURSE "${sources}")
-file(MAKE_DIRECTORY "${sources}")
-execute_process(COMMAND ${CPACK_GREETING_PYTHON} -B ${CMAKE_CURRENT_LIST_DIR}/release_sources.py "${CPACK_GREETING_FACTS}"
-                        "${sources}" "${CPACK_TEMPORARY_DIRECTORY}" ${tarballs}
-  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${CPACK_GREETING_PYTHON} -B ${CMAKE_CURRENT_LIST_DIR}/oci_image.py "${CPACK_GREETING_FACTS}"
                         "${image}" "${sources}" ${roots}
   COMMAND_ERROR_IS_FATAL ANY)

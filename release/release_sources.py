@@ -22,7 +22,8 @@ FACTS is the build's build-facts.json (its sources_cache is the cache);
 each PACKAGE is a package of the release (a .tar.gz, a .zip, or the
 container image's .tar) or a staged install; those without a bill of
 materials (the source package) are passed over. Prints each file put
-into INTO.
+into INTO. Exits 3 where the mirror cannot give a source, 1 where the
+release must stop for another reason.
 """
 
 import glob
@@ -41,6 +42,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import support  # noqa: E402
 
 ENV = dict(os.environ, LC_ALL="C")
+CANNOT_BE_HAD = 3  # the status that says the mirror cannot give a source
 
 
 def bills(package):
@@ -122,8 +124,9 @@ def vouched(cache, source, version):
         if done.returncode == 0 and files:
             return files
         said = f"{said}\napt-get source said:\n{done.stdout}{done.stderr}"
-    sys.exit(f"release_sources.py: the source of {source} {version} cannot be had, and the release must not ship "
-             f"without it. {said.strip()}")
+    print(f"release_sources.py: the source of {source} {version} cannot be had, and the release must not ship "
+          f"without it. {said.strip()}", file=sys.stderr)
+    sys.exit(CANNOT_BE_HAD)
 
 
 def fetch(cache, source, version):
@@ -151,9 +154,12 @@ def fetch(cache, source, version):
     if not all(os.path.exists(os.path.join(downloads, name)) for name in listed):
         done = apt(cache, "source", "--download-only", f"{source}={version}", cwd=downloads)
         missing = [name for name in listed if not os.path.exists(os.path.join(downloads, name))]
-        if done.returncode or missing or differing():
-            sys.exit(f"release_sources.py: the source of {source} {version} cannot be had whole, and the release "
-                     f"must not ship without it. apt-get source said:\n{done.stdout}{done.stderr}")
+        if differing():
+            sys.exit(f"release_sources.py: what apt fetched of {source} {version} is not what its index says")
+        if done.returncode or missing:
+            print(f"release_sources.py: the source of {source} {version} cannot be had whole, and the release "
+                  f"must not ship without it. apt-get source said:\n{done.stdout}{done.stderr}", file=sys.stderr)
+            sys.exit(CANNOT_BE_HAD)
     dsc = next(name for name in listed if name.endswith(".dsc"))
     with tempfile.TemporaryDirectory() as scratch:
         done = subprocess.run(["dpkg-source", "--no-copy", "--skip-patches", "-x", os.path.join(downloads, dsc),

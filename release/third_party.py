@@ -47,9 +47,12 @@ import uuid
 # those are the nearest SPDX names. MinGW-w64's own licences are named as
 # its machine-readable copyright file names them.
 SOFT_FLOAT = (r"libgcc\.a\(((add|sub|mul|div)[sdt]f3|(eq|ge|le|neg|unord)[sdth]f2|(extend|trunc)[sdthx]f[sdthx]f2"
-              r"|fix(uns)?[sdth]f[sdt]i|float(un)?[sdt]i[sdthx]f)\.o\)")
-LIBIO = (r"libc\.a\((ferror|fileno|fileops|fputc|fseeko?|ftello|genops|getw?c|iofclose|iofdopen|iofflush|iofgets_u"
-         r"|iofopen|iofputs|iofread(_u)?|iofwide|iofwrite|iogetdelim|iogetline|iopadn|ioseekoff|iosetvbuf|ioungetw?c"
+              r"|fix(uns)?[sdth]f[sdt]i|float(un)?[sdt]i[sdthx]f"
+              # POWER's IEEE 128-bit floating point, in software and hardware
+              r"|(extend|trunc)(kf|tf)(kf|tf)2-sw|fix(uns)?kfti-sw|float(un)?tikf-sw|float128-(hw|ifunc|p10))\.o\)")
+LIBIO = (r"libc\.a\((ferror|fileno|fileops|fputc|fseeko?(64)?|ftello(64)?|genops|getw?c|iofclose|iofdopen|iofflush"
+         r"|iofgets_u|iofopen(64)?|iofputs|iofread(_u)?|iofwide|iofwrite|iogetdelim|iogetline|iopadn|ioseekoff|iosetvbuf"
+         r"|ioungetw?c"
          r"|iovsprintf|iowpadn|stdfiles|stdio|strops|vasprintf|vsnprintf|wfileops|wgenops)\.o\)")
 PUBLIC_DOMAIN_MINGWEX = ("btowc|wctob|wctype|strnlen|wcsnlen|mingw_matherr|fopen64|fseeko64|ftello64|lseek64"
                          "|acrt_iob_func|mbrtowc|wcrtomb|___mb_cur_max_func|invalid_parameter_handler|lc_locale_func")

@@ -129,6 +129,12 @@ DATA_LIMIT_ON_OCI_RUNNER = "the limit would fall first on the OCI runner, a Pyth
 # The first process of a PID namespace gets no signal it has not asked for.
 FIRST_IN_CONTAINER = "greeting is its container's first process, which the kernel sends no signal it has not asked for"
 ONLY_MSVCRT = "the fault is Microsoft's msvcrt's, injected into the Windows build alone"
+OCI_CLOSED = ("runc, starting greeting as the image's user (not root), hands it its standard streams, and cannot "
+              "where one is closed")
+# QEMU, the container's first process, takes every signal greeting could
+# get, to pass it on; ending itself by the signal's default action, as the
+# kernel does not let a container's first process, it waits forever.
+OCI_EMULATED_SIGNAL = "QEMU, the container's first process, takes the signal, and hangs ending itself by it"
 WASI_EIO = {"why": "wasi-libc's text for EIO", "refused": "I/O error"}
 WASI_CLOSED = {"why": "Node opens /dev/null on a closed standard stream at its own start-up, before the module runs, "
                       "so greeting's writes succeed", "refused": None}
@@ -143,7 +149,7 @@ CASES = [
     Case("arguments.many", args=("x",) * 5000, windows=THROUGH_CMD),
     # Where standard output leads, what the environment holds and whether
     # standard input is open change nothing: the same bytes, in order.
-    Case("stdin.closed", stdin_closed=True),
+    Case("stdin.closed", stdin_closed=True, oci=OCI_CLOSED),
     Case("environment.empty", env={}),
     Case("environment.unusual", env={"LC_ALL": "tr_TR.UTF-8", "LANG": "ja_JP.eucJP", "POSIXLY_CORRECT": "1",
                                      "GREETING": "%s%n", "MALLOC_PERTURB_": "165"}),
@@ -156,11 +162,11 @@ CASES = [
     # A refused write is reported on standard error, in one line, and fails
     # the run; what was written before the refusal stays written.
     Case("refused.full_device", stdout="/dev/full", refused="No space left on device"),
-    Case("refused.stdout_closed", stdout="closed", refused="Bad file descriptor", wasi=WASI_CLOSED),
+    Case("refused.stdout_closed", stdout="closed", refused="Bad file descriptor", wasi=WASI_CLOSED, oci=OCI_CLOSED),
     # With standard error closed too, there is no one to tell; the status
     # still says it.
     Case("refused.stdout_and_stderr_closed", stdout="closed", stderr="closed", refused="Bad file descriptor",
-         wasi=WASI_CLOSED),
+         wasi=WASI_CLOSED, oci=OCI_CLOSED),
     # The report needs no memory: it is made where the heap can grow no more.
     Case("refused.no_memory_left", stdout="/dev/full", data_limit=TIGHTEST, refused="No space left on device",
          windows=NO_DATA_LIMIT, wasi=DATA_LIMIT_ON_NODE, valgrind=DATA_LIMIT_ON_VALGRIND, qemu=DATA_LIMIT_ON_QEMU,
@@ -185,9 +191,10 @@ CASES = [
     Case("refused.reader_gone", stdout="gone_reader", killed_by=signal.SIGPIPE,
          windows={"why": "Windows has no SIGPIPE; this is what Wine gives", "refused": "Invalid argument"},
          wasi={"why": "WASI has no signals", "refused": "Broken pipe"},
-         oci={"why": FIRST_IN_CONTAINER, "refused": "Broken pipe"}),
+         oci={"why": FIRST_IN_CONTAINER, "refused": "Broken pipe"}, oci_emulated=OCI_EMULATED_SIGNAL),
     Case("refused.reader_gone_sigpipe_ignored", stdout="gone_reader", ignored=(signal.SIGPIPE,), refused="Broken pipe",
-         windows=NO_SIGNALS + "refused.reader_gone", wasi=NO_SIGNALS + "refused.reader_gone"),
+         windows=NO_SIGNALS + "refused.reader_gone", wasi=NO_SIGNALS + "refused.reader_gone",
+         oci_emulated=OCI_EMULATED_SIGNAL),
     # The report itself may meet a reader that has gone: SIGPIPE ends
     # greeting then, as it ends any filter.
     Case("refused.report_reader_gone", stdout="/dev/full", stderr="gone_reader", killed_by=signal.SIGPIPE,
@@ -196,7 +203,7 @@ CASES = [
          wasi={"why": "WASI has no signals: the report is refused, and the status alone tells",
                "killed_by": None, "refused": "No space left on device"},
          oci={"why": FIRST_IN_CONTAINER + ": the report is refused, and the status alone tells",
-              "killed_by": None, "refused": "No space left on device"}),
+              "killed_by": None, "refused": "No space left on device"}, oci_emulated=OCI_EMULATED_SIGNAL),
     # A write that would wait, on standard output that its owner made
     # non-blocking, is refused: greeting does not wait in a loop.
     Case("refused.full_nonblocking_pipe", stdout="full_nonblocking_pipe", refused="Resource temporarily unavailable",
@@ -210,11 +217,13 @@ CASES = [
          windows=NO_FILE_SIZE_LIMIT, wasi={"why": "WASI has no signals, and Node ignores SIGXFSZ",
                                            "refused": "File too large", "killed_by": None},
          valgrind="valgrind writes a file of its own before greeting starts, and the limit ends valgrind there",
-         oci={"why": FIRST_IN_CONTAINER, "refused": "File too large", "killed_by": None}),
+         oci={"why": FIRST_IN_CONTAINER, "refused": "File too large", "killed_by": None},
+         oci_emulated=OCI_EMULATED_SIGNAL),
     Case("refused.file_size_limit_sigxfsz_ignored", stdout="file", file_size_limit=30, written=30,
          ignored=(signal.SIGXFSZ,), refused="File too large",
          windows=NO_FILE_SIZE_LIMIT, wasi=NO_SIGNALS + "refused.file_size_limit",
-         coverage="at exit the coverage run writes its counts to a file, which the limit refuses too, and says so"),
+         coverage="at exit the coverage run writes its counts to a file, which the limit refuses too, and says so",
+         oci_emulated=OCI_EMULATED_SIGNAL),
     # Microsoft's msvcrt fails where Wine never does: a write of the second
     # line that takes only half of it sets no errno, and the report gives
     # no reason; a close that fails gives its own.
@@ -432,9 +441,11 @@ def main(argv):
     arguments = parser.parse_args(argv)
     facts, case = arguments.facts, next(case for case in CASES if case.name == arguments.case)
     platform, kinds = facts["platform"], [facts["launcher_kind"]]
-    launcher = arguments.launcher if arguments.launcher is not None else facts["launcher"]
-    program = arguments.program or facts["program"]
-    if facts["launcher_kind"] == "oci":
+    launcher, program = facts["launcher"], arguments.program or facts["program"]
+    if arguments.launcher is not None or arguments.program and facts["launcher_kind"] == "oci":
+        # Another program (installed, say), or under another launcher.
+        launcher, kinds = arguments.launcher or [], []
+    elif facts["launcher_kind"] == "oci":
         # The image, of the host's platform or, under QEMU, another's.
         if os.geteuid() != 0:
             return support.skip("runc starts greeting's container as root only, here")

@@ -13,6 +13,13 @@ string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${GREETING_CROSS_TRIPLE}")
 
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
 greeting_find_required(CMAKE_CXX_COMPILER ${GREETING_CROSS_TRIPLE}-g++)
+# Where Debian's own glibc for the target is installed (libc6-dev:ARCH, by
+# multiarch), greeting links it rather than the cross toolchain's copy: it
+# is the host's version, whose source Debian's mirror keeps, and which then
+# goes with the program's release once for all.
+if(EXISTS /usr/lib/${GREETING_CROSS_TRIPLE}/libc.a)
+  string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -B/usr/lib/${GREETING_CROSS_TRIPLE}/ -L/usr/lib/${GREETING_CROSS_TRIPLE}")
+endif()
 
 # QEMU names some architectures its own way.
 set(qemu_arch ${CMAKE_SYSTEM_PROCESSOR})

@@ -75,9 +75,12 @@ def say(line):
 
 def root_file_system(image, tag, platform):
     """The image's config for the platform, and its layer, unpacked once
-    beside the archive."""
+    beside the archive; None, None where the image holds no such platform."""
     with support.OciArchive(image) as archive:
-        manifest, config = archive.images(tag)[platform]
+        images = archive.images(tag)
+        if platform not in images:
+            return None, None
+        manifest, config = images[platform]
         layer = manifest["layers"][0]
         root = os.path.join(f"{image}.layers", layer["digest"][7:23])
         os.makedirs(os.path.dirname(root), exist_ok=True)
@@ -122,6 +125,10 @@ def main(argv):
         say(f"unusable here: {support.NO_MOUNT_POINT}")
         return COULD_NOT_START
     image_config, root = root_file_system(image, tag, platform)
+    if root is None:
+        say(f"unusable here: the image holds no {platform} program: packing leaves out a platform whose glibc "
+            "source cannot be had (package.image says which)")
+        return COULD_NOT_START
     ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
     with tempfile.TemporaryDirectory(prefix="runc-", dir="/tmp") as state:
         bundle, container = os.path.join(state, "bundle"), f"greeting-{os.getpid()}"
