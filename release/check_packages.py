@@ -54,6 +54,11 @@ LAYOUTS = {
 # it), what ships static is static-pie: by readelf's name of the machine.
 STATIC_PIE_MACHINES = {"Advanced Micro Devices X86-64", "AArch64"}
 # The image's platforms, as OCI names them, by readelf's name of the machine.
+# The directories of a source tree that hold one machine's own files, as
+# glibc and GCC name them, by readelf's name of the machine.
+MACHINE_DIRECTORIES = {"Advanced Micro Devices X86-64": ("x86_64", "x86"), "AArch64": ("aarch64",), "ARM": ("arm",),
+                       "PowerPC64": ("powerpc64", "powerpc", "rs6000"), "IBM S/390": ("s390x", "s390"),
+                       "RISC-V": ("riscv",), "MIPS R3000": ("mips64", "mips"), "Intel 80386": ("i386", "x86")}
 OCI_PLATFORMS = {"Advanced Micro Devices X86-64": "linux/amd64", "AArch64": "linux/arm64", "ARM": "linux/arm/v7",
                  "RISC-V": "linux/riscv64", "IBM S/390": "linux/s390x", "PowerPC64": "linux/ppc64le",
                  "MIPS R3000": "linux/mips64le"}
@@ -459,12 +464,15 @@ class SourceTree:
         term = "ZPL-2.1" if licence == "ZPL-2.1" else f"LicenseRef-{licence}"
         return term, matched == ["*"]
 
-    def licence_of(self, member):
+    def licence_of(self, member, machine):
         """The SPDX terms of a linked member, or None where no one source
-        file, or no files that agree, can be told from its name."""
+        file, or no files that agree, can be told from its name (the
+        machine's own, where there are several)."""
         stem = re.sub(r"^lib(32|64)_lib\w+?_a-", "", os.path.splitext(member)[0])
+        paths = self.files.get(stem, [])
+        own = [path for path in paths if any(f"/{name}/" in path for name in MACHINE_DIRECTORIES.get(machine, ()))]
         told = set()
-        for path in self.files.get(stem, []):
+        for path in own or paths:
             terms = header_licences(path)
             if self.stanzas:
                 stanza, catch_all = self.stanza_licence(path)
@@ -519,6 +527,8 @@ def third_party(facts):
         program = os.path.join(root, facts["installed"]["program"])
         with open(program, "rb") as file:
             digest = hashlib.sha256(file.read()).hexdigest()
+        machine = "" if facts["platform"] == "windows" else \
+            re.search(r"Machine: +(.+)", readelf(facts, program, "--file-header"))[1].strip()
         greeting, components = bill["metadata"]["component"], bill["components"]
         by_ref = {component["bom-ref"]: component for component in components}
         depends = {entry["ref"]: entry["dependsOn"] for entry in bill["dependencies"]}
@@ -596,7 +606,7 @@ def third_party(facts):
             told = 0
             for part, licence in parts.items():
                 member = part.split("(")[-1].rstrip(")")
-                from_source = tree.licence_of(member)
+                from_source = tree.licence_of(member, machine)
                 if from_source is not None:
                     told += 1
                     if set(licence.split(" AND ")) != from_source:
@@ -843,7 +853,10 @@ def image(facts):
         wanted_platforms = set(OCI_PLATFORMS.values()) - left_out(facts)
         if set(images) != wanted_platforms:
             failures.append(f"the image is for {sorted(images)}; wanted {sorted(wanted_platforms)}")
-        docker = {tag: entry for entry in json.loads(oci.read("manifest.json")) for tag in entry["RepoTags"]}
+        if "manifest.json" not in oci.archive.getnames():
+            failures.append("the archive has no manifest.json, which Docker's classic image store loads")
+        docker = {tag: entry for entry in json.loads(oci.read("manifest.json") if not failures else "[]")
+                  for tag in entry["RepoTags"]}
         for platform, (manifest, config) in sorted(images.items()):
             layer_descriptor = manifest["layers"][0]
             with oci.layer(layer_descriptor) as layer:
@@ -905,7 +918,8 @@ def left_out(facts):
                                    scratch, *glob.glob(os.path.join(build, "packed", "*.tar.gz"))], env=ENV,
                                   capture_output=True, text=True)
         if done.returncode == 3:
-            print(f"{platform} is left out, as its glibc's source cannot be had here:\n{done.stderr[-400:]}")
+            why = re.search(r"the source of (\S+ \S+) cannot be had", done.stderr)
+            print(f"{platform} is left out of the image: the source of {why[1] if why else 'its glibc'} cannot be had")
             found.add(platform)
     return found
 
