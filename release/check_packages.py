@@ -982,11 +982,15 @@ def podman_run(facts):
         failures += run_image([*command, "run", "--rm", *limits, name], facts, "podman run")
         failures += run_image([*command, "run", "--rm", *limits, tag_of("linux/arm64", version)], facts,
                               f"podman run {tag_of('linux/arm64', version)}")
-        with open("/dev/full", "wb") as full:
-            done = subprocess.run([*command, "run", "--rm", *limits, "--log-driver", "passthrough", name], env=ENV,
-                                  stdout=full, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-        if (done.returncode, done.stderr) != (1, b"greeting: write error: No space left on device\n"):
-            failures.append(f"podman run --log-driver=passthrough >/dev/full gave {done.returncode}, {done.stderr!r}")
+        # podman carries greeting's output itself, and says itself when it
+        # is refused, unless it gives greeting its own descriptors.
+        for options, wanted in (([], 126), (["--log-driver", "passthrough"], 1)):
+            with open("/dev/full", "wb") as full:
+                done = subprocess.run([*command, "run", "--rm", *limits, *options, name], env=ENV, stdout=full,
+                                      stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+            said = done.stderr.endswith(b"greeting: write error: No space left on device\n")
+            if (done.returncode, said) != (wanted, bool(options)):
+                failures.append(f"podman run {' '.join(options)} >/dev/full gave {done.returncode}, {done.stderr!r}")
     return failures
 
 
@@ -1063,20 +1067,34 @@ def docker_run(facts):
         if user != "65532:65532":
             failures.append(f"{tag} runs as {user!r}")
         failures += run_image([*command, "run", "--rm", "--network", "none", tag], facts, f"docker run {tag}")
+    # The Docker client carries greeting's output itself: a full device is
+    # its own write error (status 1), a closed standard output it ignores.
+    with open("/dev/full", "wb") as full:
+        done = subprocess.run([*command, "run", "--rm", "--network", "none", f"greeting:{version}"], env=ENV,
+                              stdout=full, stderr=subprocess.PIPE)
+    if done.returncode != 1 or b"greeting:" in done.stderr:
+        failures.append(f"docker run >/dev/full gave {done.returncode}, {done.stderr!r}")
+    done = subprocess.run(["sh", "-c", '"$@" >&-', "sh", *command, "run", "--rm", "--network", "none",
+                           f"greeting:{version}"], env=ENV, capture_output=True)
+    if (done.returncode, done.stderr) != (0, b""):
+        failures.append(f"docker run >&- gave {done.returncode}, {done.stderr!r}")
     return failures
 
 
 def containerd_run(facts):
     """containerd (the Docker daemon's own) imports the image archive under
-    its normalized name, and runs it, printing exactly the greeting."""
+    its normalized name, and runs it, of the host's platform and of
+    another, printing exactly the greeting."""
     image_file = next(package for package in made(facts) if package.endswith(".tar"))
     command = [facts["tools"]["ctr"], "--address", f"{docker(facts)}/containerd/containerd.sock"]
     name = f"docker.io/library/greeting:{facts['version']}"
-    output_of(*command, "images", "import", "--snapshotter", "native", image_file)
+    output_of(*command, "images", "import", "--all-platforms", "--snapshotter", "native", image_file)
     names = output_of(*command, "images", "list", "--quiet").split()
     failures = [] if name in names else [f"ctr images import named {names}; wanted {name} among them"]
-    return failures + run_image([*command, "run", "--rm", "--snapshotter", "native", name, "greeting-test"], facts,
-                                "ctr run")
+    for platform in ([], ["--platform", "linux/arm64"]):
+        failures += run_image([*command, "run", "--rm", "--snapshotter", "native", *platform, name, "greeting"],
+                              facts, f"ctr run {' '.join(platform)}")
+    return failures
 
 
 def skopeo(facts):

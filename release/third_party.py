@@ -55,7 +55,8 @@ LIBIO = (r"libc\.a\((ferror|fileno|fileops|fputc|fseeko?(64)?|ftello(64)?|genops
          r"|ioungetw?c"
          r"|iovsprintf|iowpadn|stdfiles|stdio|strops|vasprintf|vsnprintf|wfileops|wgenops)\.o\)")
 PUBLIC_DOMAIN_MINGWEX = ("btowc|wctob|wctype|strnlen|wcsnlen|mingw_matherr|fopen64|fseeko64|ftello64|lseek64"
-                         "|acrt_iob_func|mbrtowc|wcrtomb|___mb_cur_max_func|invalid_parameter_handler|lc_locale_func")
+                         "|acrt_iob_func|mbrtowc|wcrtomb|___mb_cur_max_func|invalid_parameter_handler|lc_locale_func"
+                         "|__p__\\w+")
 LUCENT = "dmisc|gdtoa|gethex|gmisc|hd_init|hexnan|misc|smisc|strtodg|strtof|strtopx|sum|g__fmt|g_[dfx]fmt|ulp"
 LICENCES = {
     "glibc": [(r"[rS]?crt[1in]\.o", "LGPL-2.1-or-later WITH GCC-exception-2.0"),
