@@ -972,7 +972,7 @@ def podman_run(facts):
         inspected = json.loads(output_of(*command, "image", "inspect", name))[0]
         epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or facts["release_epoch"])
         wanted = {"Entrypoint": [f"/usr/{facts['installed']['program']}"], "User": "65532:65532",
-                  "Architecture": "amd64", "org.opencontainers.image.version": version,
+                  "Architecture": facts["image_platforms"][0].split("/")[1], "org.opencontainers.image.version": version,
                   "org.opencontainers.image.created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(epoch))}
         found = dict(inspected["Config"]["Labels"], Entrypoint=inspected["Config"]["Entrypoint"],
                      User=inspected["Config"].get("User"), Architecture=inspected["Architecture"])
