@@ -934,10 +934,7 @@ def podman(facts):
     """podman as a user runs it, with its images in the build tree and its
     run-time state at a short path of its own (it takes no longer than 50
     characters)."""
-    if os.geteuid() != 0:
-        raise Skipped("podman is run here as root, with its storage in the build tree")
-    if not support.root_is_mount_point():
-        raise Skipped(support.NO_MOUNT_POINT)
+    can_run_containers()
     root = os.path.join(facts["packages"], "podman")
     shutil.rmtree(root, ignore_errors=True)
     with tempfile.TemporaryDirectory(prefix="podman-", dir="/tmp") as run_root:
@@ -998,14 +995,18 @@ def docker_state(facts):
     return os.path.join(facts["packages"], "docker")
 
 
+def can_run_containers():
+    if os.geteuid() != 0:
+        raise Skipped("the container engines are run here as root")
+    if not support.root_is_mount_point():
+        raise Skipped(support.NO_MOUNT_POINT)
+
+
 def docker_daemon_start(facts):
     """A private Docker daemon, as Debian's docker.io runs it, with its
     images in the build tree, its sockets at a short path of its own under
     /tmp, and its pid there, for docker_daemon_stop."""
-    if os.geteuid() != 0:
-        raise Skipped("dockerd is run here as root")
-    if not support.root_is_mount_point():
-        raise Skipped(support.NO_MOUNT_POINT)
+    can_run_containers()
     state = docker_state(facts)
     shutil.rmtree(state, ignore_errors=True)
     os.makedirs(state)
@@ -1045,6 +1046,9 @@ def docker_daemon_stop(facts):
 
 
 def docker(facts):
+    """Where the Docker daemon that docker_daemon_start started keeps its
+    sockets."""
+    can_run_containers()
     with open(os.path.join(docker_state(facts), "run")) as file:
         return file.read()
 
