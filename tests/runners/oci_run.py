@@ -9,7 +9,7 @@ cases.
   every run shares, read-only; another architecture's program runs there
   under QEMU, as the kernel's binfmt_misc entries have it
   (.ci/register-binfmt).
-- Each run is runc's default container (runc spec), running the image's
+- Each run is runc's own default container (as runc writes it), running the image's
   entrypoint, with this runner's arguments after it, as the image's user,
   with this runner's environment, and its file-size and data limits (OCI
   rlimits), raised again for the runner and runc themselves.
@@ -94,7 +94,7 @@ def root_file_system(image, tag, platform):
 
 
 def run_config(runc, image_config, root, arguments, limits):
-    """runc's default container, running greeting as the image says."""
+    """runc's own default container, running greeting as the image says."""
     with tempfile.TemporaryDirectory() as scratch:
         subprocess.run([runc, "spec", "--bundle", scratch], check=True)
         with open(os.path.join(scratch, "config.json")) as file:
