@@ -19,6 +19,7 @@ import hashlib
 import http.server
 import json
 import os
+import pathlib
 import re
 import shutil
 import signal
@@ -50,12 +51,11 @@ LAYOUTS = {
     "image": ["bin/greeting", "share/doc/greeting/LICENSE", "share/doc/greeting/THIRD-PARTY-NOTICES",
               "share/doc/greeting/greeting.cdx.json"],
 }
-# Where glibc can relocate a static program itself (it ships rcrt1.o for
-# it), what ships static is static-pie: by readelf's name of the machine.
+# By readelf's name of the machine: where glibc can relocate a static
+# program itself (it ships rcrt1.o), so what ships static is static-pie; the
+# source directories of its own files, as glibc and GCC name them; its OCI
+# platform.
 STATIC_PIE_MACHINES = {"Advanced Micro Devices X86-64", "AArch64"}
-# The image's platforms, as OCI names them, by readelf's name of the machine.
-# The directories of a source tree that hold one machine's own files, as
-# glibc and GCC name them, by readelf's name of the machine.
 MACHINE_DIRECTORIES = {"Advanced Micro Devices X86-64": ("x86_64", "x86"), "AArch64": ("aarch64",), "ARM": ("arm",),
                        "PowerPC64": ("powerpc64", "powerpc", "rs6000"), "IBM S/390": ("s390x", "s390"),
                        "RISC-V": ("riscv",), "MIPS R3000": ("mips64", "mips"), "Intel 80386": ("i386", "x86")}
@@ -63,11 +63,10 @@ OCI_PLATFORMS = {"Advanced Micro Devices X86-64": "linux/amd64", "AArch64": "lin
                  "RISC-V": "linux/riscv64", "IBM S/390": "linux/s390x", "PowerPC64": "linux/ppc64le",
                  "MIPS R3000": "linux/mips64le"}
 LAYER_LIMIT = 5 << 19  # 2.5 MiB
-# The source packages whose code is linked into greeting, by the C library
-# it is built with.
+# The source packages whose code is linked in, by the C library used; and
+# those that go with the release, as their licences ask.
 RUNTIME_CODE = {"glibc": {"glibc", "gcc-12"}, "glibc, libc++": {"glibc", "gcc-12", "llvm-toolchain-14"},
                 "mingw-w64": {"mingw-w64", "gcc-12"}}
-# Those of them that go with the release, as their licences ask.
 SHIPPED_SOURCES = {"glibc": {"glibc"}, "glibc, libc++": {"glibc"}, "mingw-w64": set()}
 
 
@@ -76,7 +75,7 @@ class Failed(Exception):
 
 
 class Skipped(Exception):
-    """The check cannot prove anything on this machine, for this reason."""
+    pass
 
 
 def output_of(*command, env=None, **options):
@@ -85,6 +84,13 @@ def output_of(*command, env=None, **options):
     if done.returncode != 0:
         raise Failed(f"{' '.join(map(str, command))} ended with status {done.returncode}:\n{done.stdout}{done.stderr}")
     return done.stdout
+
+
+def fresh(*path):
+    """An empty directory, made anew."""
+    shutil.rmtree(path := os.path.join(*path), ignore_errors=True)
+    os.makedirs(path)
+    return path
 
 
 def only(pattern):
@@ -101,32 +107,28 @@ def throwaway_signer(facts, directory):
     arguments that sign with them."""
     os.makedirs(directory)
     certificate, timestamper = os.path.join(directory, "signer"), os.path.join(directory, "tsa")
-    for path, name, usage in ((certificate, "signer", "codeSigning"), (timestamper, "time-stamping authority",
-                                                                       "critical,timeStamping")):
+    for path, name, usage in ((certificate, "signer", "codeSigning"), (timestamper, "TSA", "critical,timeStamping")):
         output_of(facts["tools"]["openssl"], "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
                   "-subj", f"/CN=greeting throwaway {name}", "-addext", f"extendedKeyUsage={usage}",
                   "-keyout", f"{path}.key", "-out", f"{path}.pem")
-    with open(os.path.join(directory, "tsa.cnf"), "w") as config:
-        config.write(f"[tsa]\ndefault_tsa = throwaway\n[throwaway]\nserial = {directory}/tsa.serial\n"
-                     f"signer_cert = {timestamper}.pem\nsigner_key = {timestamper}.key\nsigner_digest = sha256\n"
-                     "default_policy = 1.2.3.4.1\ndigests = sha256\ness_cert_id_alg = sha256\n")
+    config = pathlib.Path(directory, "tsa.cnf")
+    config.write_text(f"[tsa]\ndefault_tsa = throwaway\n[throwaway]\nserial = {directory}/tsa.serial\n"
+                      f"signer_cert = {timestamper}.pem\nsigner_key = {timestamper}.key\nsigner_digest = sha256\n"
+                      "default_policy = 1.2.3.4.1\ndigests = sha256\ness_cert_id_alg = sha256\n")
 
     class TimeStamper(http.server.BaseHTTPRequestHandler):
         def do_POST(self):
-            query = os.path.join(directory, "query.tsq")
-            with open(query, "wb") as file:
-                file.write(self.rfile.read(int(self.headers["Content-Length"])))
-            reply = subprocess.run([facts["tools"]["openssl"], "ts", "-reply", "-config", config.name,
-                                    "-queryfile", query], capture_output=True).stdout
+            reply = subprocess.run([facts["tools"]["openssl"], "ts", "-reply", "-config", config, "-queryfile",
+                                    "/dev/stdin"], input=self.rfile.read(int(self.headers["Content-Length"])),
+                                   capture_output=True).stdout
             self.send_response(200 if reply else 500)
             self.send_header("Content-Type", "application/timestamp-reply")
-            self.send_header("Content-Length", str(len(reply)))
             self.end_headers()
             self.wfile.write(reply)
 
-        def log_message(self, *_):
-            pass
+        log_message = lambda *_: None  # noqa: E731
 
+    ENV["no_proxy"] = "127.0.0.1"
     server = http.server.HTTPServer(("127.0.0.1", 0), TimeStamper)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     try:
@@ -139,21 +141,16 @@ def throwaway_signer(facts, directory):
 
 
 def pack(facts):
-    """Packs the build tree as make-release packs it (on Windows, signed and
-    time-stamped by a throwaway signer), and makes the source package as the
-    README says, from the source tree, twice; it lands in the build tree,
-    and is moved from there to the scratch directory, where nobody takes it
-    for a package of the build."""
-    into = facts["packages"]
-    shutil.rmtree(into, ignore_errors=True)
+    """Packs the build tree as make-release does (on Windows, signed and
+    time-stamped by a throwaway signer), and the source package twice as
+    the README says, moved from the build tree, where it lands, so that
+    nobody takes it for a package of the build."""
+    into = fresh(facts["packages"])
     command = [facts["tools"]["cpack"], "-G", ";".join(facts["generators"]),
                "--config", os.path.join(facts["binary_dir"], "CPackConfig.cmake"), "-B", os.path.join(into, "binary")]
-    if facts["platform"] == "windows":
-        ENV["no_proxy"] = "127.0.0.1"
-        with throwaway_signer(facts, os.path.join(into, "signer")) as signing:
-            output_of(*command, *signing)
-    else:
-        output_of(*command)
+    with throwaway_signer(facts, os.path.join(into, "signer")) if facts["platform"] == "windows" else \
+            contextlib.nullcontext([]) as signing:
+        output_of(*command, *signing)
     before = sorted(os.listdir(facts["source_dir"]))
     made = os.path.join(facts["binary_dir"], f"{facts['source_package']}.tar.gz")
     for _ in range(2):
@@ -164,17 +161,16 @@ def pack(facts):
     os.makedirs(os.path.join(into, "source"))
     for file in (made, f"{made}.sha256"):
         os.rename(file, os.path.join(into, "source", os.path.basename(file)))
-    with open(os.path.join(into, "source-tree.json"), "w") as file:
-        json.dump({"before": before, "after": sorted(os.listdir(facts["source_dir"]))}, file)
+    pathlib.Path(into, "source-tree.json").write_text(json.dumps({"before": before,
+                                                                  "after": sorted(os.listdir(facts["source_dir"]))}))
 
 
 def made(facts):
-    """The packages pack made: every file, and only those, with a
-    checksum beside it (but the External generator's description of what
-    it staged, which make-release leaves out)."""
+    """The packages pack made, each with a checksum beside it (but the
+    External generator's account of what it staged, left out of a release)."""
     binary = os.path.join(facts["packages"], "binary")
-    files = sorted(name for name in os.listdir(binary) if os.path.isfile(os.path.join(binary, name))
-                   and not name.startswith("cpack-external-staged-files.json"))
+    files = sorted(name for name in os.listdir(binary)
+                   if os.path.isfile(os.path.join(binary, name)) and not name.startswith("cpack-external-staged"))
     packages = {name for name in files if not name.endswith(".sha256")}
     unmatched = sorted(packages ^ {name[:-7] for name in files if name.endswith(".sha256")})
     if unmatched:
@@ -186,13 +182,19 @@ def kind_of(package):
     return next(kind for kind in ("deb", "tar.gz", "zip", "tar") if package.endswith(f".{kind}"))
 
 
+def the_image(facts):
+    return next(package for package in made(facts) if package.endswith(".tar"))
+
+
+def machine_of(facts, program):
+    return re.search(r"Machine: +(.+)", readelf(facts, program, "--file-header"))[1].strip()
+
+
 def unpacked(facts, package):
     """[(name, root)]: the root of the install a package holds, unpacked;
     for the container image, one for each platform's layer."""
     name, kind = os.path.basename(package), kind_of(package)
-    where = os.path.join(facts["packages"], "unpacked", name)
-    shutil.rmtree(where, ignore_errors=True)
-    os.makedirs(where)
+    where = fresh(facts["packages"], "unpacked", name)
     if kind == "deb":
         output_of("dpkg-deb", "--extract", package, where)
         return [(name, os.path.join(where, "usr"))]
@@ -266,7 +268,7 @@ def hardening(facts):
         report = subprocess.run([facts["tools"]["hardening_check"], program], env=ENV, capture_output=True,
                                 text=True).stdout
         found = dict(re.findall(r"^ ([^:\n]+): (.*)$", report, re.M))
-        machine = re.search(r"Machine: +(.+)", readelf(facts, program, "--file-header"))[1].strip()
+        machine = machine_of(facts, program)
         wanted = ["Read-only relocations"]
         if kind_of(package) == "deb":
             wanted += ["Position Independent Executable", "Stack protected", "Fortify Source functions"]
@@ -363,8 +365,7 @@ def sources(facts):
     if not os.path.isdir(os.path.join(source_dir, ".git")):
         raise Skipped(f"{source_dir} is no git work tree, whose files the source package is held to")
     failures = []
-    with open(os.path.join(facts["packages"], "source-tree.json")) as file:
-        tree = json.load(file)
+    tree = json.loads(pathlib.Path(facts["packages"], "source-tree.json").read_text())
     if tree["before"] != tree["after"]:
         failures.append(f"packing the sources changed the source tree: it held {tree['before']}, now {tree['after']}")
     with tarfile.open(only(os.path.join(facts["packages"], "source", "*.tar.gz"))) as package:
@@ -440,8 +441,7 @@ class SourceTree:
             os.rename(partial, self.root)
         self.stanzas = []
         copyright_path = os.path.join(self.root, "debian", "copyright")
-        with open(copyright_path, encoding="utf-8", errors="replace") as file:
-            text = file.read()
+        text = pathlib.Path(copyright_path).read_text(encoding="utf-8", errors="replace")
         if text.startswith("Format:"):
             for files, licence in re.findall(r"^Files:((?:[ \t]*\S[^\n]*\n)+?)(?:\S[^\n]*\n)*?License: (\S+)",
                                              text, re.M):
@@ -490,8 +490,7 @@ def runtime_of(facts, bill):
 
 def link_map_parts(facts):
     """Each part the host's link took, as its map gives it."""
-    with open(os.path.join(facts["binary_dir"], "greeting.map"), encoding="utf-8", errors="replace") as file:
-        text = file.read()
+    text = pathlib.Path(facts["binary_dir"], "greeting.map").read_text(encoding="utf-8", errors="replace")
     parts = {f"{os.path.basename(archive)}({member})"
              for archive, member in re.findall(r"^(/[^\s(]+\.a)\(([^)]+)\)", text, re.M)}
     return parts | {os.path.basename(path) for path in re.findall(r"^LOAD (/\S+\.o(?:bj)?)$", text, re.M)}
@@ -520,15 +519,12 @@ def third_party(facts):
     for package, name, root in every_root(facts):
         if kind_of(package) == "deb":
             continue
-        with open(os.path.join(root, facts["installed"]["bom"]), encoding="utf-8") as file:
-            bill = json.load(file)
-        with open(os.path.join(root, facts["installed"]["notices"]), encoding="utf-8-sig") as file:
-            notices = file.read()
+        bill = json.loads(pathlib.Path(root, facts["installed"]["bom"]).read_text(encoding="utf-8"))
+        notices = pathlib.Path(root, facts["installed"]["notices"]).read_text(encoding="utf-8-sig")
         program = os.path.join(root, facts["installed"]["program"])
         with open(program, "rb") as file:
             digest = hashlib.sha256(file.read()).hexdigest()
-        machine = "" if facts["platform"] == "windows" else \
-            re.search(r"Machine: +(.+)", readelf(facts, program, "--file-header"))[1].strip()
+        machine = "" if facts["platform"] == "windows" else machine_of(facts, program)
         greeting, components = bill["metadata"]["component"], bill["components"]
         by_ref = {component["bom-ref"]: component for component in components}
         depends = {entry["ref"]: entry["dependsOn"] for entry in bill["dependencies"]}
@@ -682,8 +678,7 @@ def bill_of_materials(facts):
     directory = os.path.dirname(facts["tools"]["cyclonedx_schema"])
     schemas = {}
     for path in glob.glob(os.path.join(directory, "*.schema.json")):
-        with open(path, encoding="utf-8") as file:
-            schemas[path] = json.load(file)
+        schemas[path] = json.loads(pathlib.Path(path).read_text(encoding="utf-8"))
     schema = schemas[facts["tools"]["cyclonedx_schema"]]
     spdx = set(schemas[os.path.join(directory, "spdx.SNAPSHOT.schema.json")]["enum"])
     # The schema refers to its neighbours by their file names, beside its own $id.
@@ -693,8 +688,7 @@ def bill_of_materials(facts):
     for package, name, root in every_root(facts):
         if kind_of(package) == "deb":
             continue
-        with open(os.path.join(root, facts["installed"]["bom"]), encoding="utf-8") as file:
-            bom = json.load(file)
+        bom = json.loads(pathlib.Path(root, facts["installed"]["bom"]).read_text(encoding="utf-8"))
         failures += [f"{name}: {'/'.join(map(str, error.absolute_path))}: {error.message}"
                      for error in validator.iter_errors(bom)]
         components = [bom["metadata"]["component"], *bom["components"]]
@@ -712,74 +706,61 @@ def bill_of_materials(facts):
     return failures
 
 
+def fetch_sources(facts, facts_path, *packages):
+    """What release_sources.py does with these packages, in a directory of its own."""
+    into = fresh(facts["packages"], "sources")
+    return subprocess.run([facts["tools"]["python"], os.path.join(HERE, "release_sources.py"), facts_path, into,
+                           *packages], env=ENV, capture_output=True, text=True), into
+
+
 def release_sources(facts):
     """The Debian source packages that the bills put in the release are had
     whole, as Debian's signed index vouches for each file, at the versions
     linked, with mode 644, and unpack; one that cannot be had stops it,
     saying why; so does one changed in the cache, even with its .dsc
     changed to match; and a zip among the packages is read too."""
-    into = os.path.join(facts["packages"], "release")
-    shutil.rmtree(into, ignore_errors=True)
-    os.makedirs(into)
-    script = os.path.join(HERE, "release_sources.py")
     packages = [package for package in made(facts) if kind_of(package) in ("tar.gz", "tar")]
-    fetched = output_of(facts["tools"]["python"], script, facts["_path"], into, *packages).split()
-    failures = []
+    done, into = fetch_sources(facts, facts["_path"], *packages)
+    fetched, failures = done.stdout.split(), [] if done.returncode == 0 else [f"release_sources.py: {done.stderr}"]
     for dsc in [name for name in fetched if name.endswith(".dsc")]:
-        done = subprocess.run(["dpkg-source", "--no-copy", "--skip-patches", "-x", os.path.join(into, dsc),
-                               os.path.join(facts["packages"], "unpacked-source")], env=ENV, capture_output=True,
-                              text=True)
-        shutil.rmtree(os.path.join(facts["packages"], "unpacked-source"), ignore_errors=True)
-        if done.returncode:
-            failures.append(f"{dsc} does not unpack:\n{done.stdout}{done.stderr}")
-    wanted = {f"glibc_{dpkg_field('libc6', 'source:Version')}.dsc"}
-    if not wanted <= set(fetched):
-        failures.append(f"fetched {fetched}; wanted among them {sorted(wanted)}")
-    failures += [f"{name} has mode {os.stat(os.path.join(into, name)).st_mode & 0o777:o}, not 644" for name in fetched
-                 if os.stat(os.path.join(into, name)).st_mode & 0o7777 != 0o644]
+        unpacked = os.path.join(facts["packages"], "unpacked-source")
+        done = subprocess.run(["dpkg-source", "--no-copy", "--skip-patches", "-x", os.path.join(into, dsc), unpacked],
+                              env=ENV, capture_output=True, text=True)
+        shutil.rmtree(unpacked, ignore_errors=True)
+        failures += [f"{dsc} does not unpack:\n{done.stdout}{done.stderr}"] if done.returncode else []
+    glibc = f"glibc_{dpkg_field('libc6', 'source:Version')}.dsc"
+    failures += [] if glibc in fetched else [f"fetched {fetched}; wanted {glibc} among them"]
+    failures += [f"{name} has mode {mode:o}, not 644" for name in fetched
+                 if (mode := os.stat(os.path.join(into, name)).st_mode & 0o7777) != 0o644]
     # The same bills in a zip give the same sources.
     zipped = os.path.join(facts["packages"], "bills.zip")
-    with zipfile.ZipFile(zipped, "w") as archive, \
-            tarfile.open(next(package for package in packages if package.endswith(".tar.gz"))) as package:
-        for member in package:
-            if member.name.endswith(".cdx.json"):
-                archive.writestr(f"{len(archive.namelist())}.cdx.json", package.extractfile(member).read())
-    again = os.path.join(facts["packages"], "from-zip")
-    shutil.rmtree(again, ignore_errors=True)
-    os.makedirs(again)
-    from_zip = output_of(facts["tools"]["python"], script, facts["_path"], again, zipped).split()
+    with zipfile.ZipFile(zipped, "w") as archive, tarfile.open(next(p for p in packages if p.endswith(".gz"))) as tar:
+        for number, member in enumerate(member for member in tar if member.name.endswith(".cdx.json")):
+            archive.writestr(f"{number}.cdx.json", tar.extractfile(member).read())
+    from_zip = fetch_sources(facts, facts["_path"], zipped)[0].stdout.split()
     if not from_zip or not set(from_zip) <= set(fetched):
         failures.append(f"the bills in a zip give {from_zip}; in the packages, {fetched}")
     # A source the mirror does not have stops it, and apt's words say why.
-    unfetchable = os.path.join(facts["packages"], "unfetchable")
-    os.makedirs(os.path.join(unfetchable, "doc"), exist_ok=True)
-    with open(os.path.join(unfetchable, "doc", "x.cdx.json"), "w") as file:
-        json.dump({"components": [{"name": "glibc", "version": "0.0-0", "properties": [
-            {"name": "greeting:source-in-release", "value": "glibc_0.0-0.dsc"}]}]}, file)
-    done = subprocess.run([facts["tools"]["python"], script, facts["_path"], again, unfetchable], env=ENV,
-                          capture_output=True, text=True)
+    unfetchable = fresh(facts["packages"], "unfetchable")
+    pathlib.Path(unfetchable, "x.cdx.json").write_text(json.dumps({"components": [{
+        "name": "glibc", "version": "0.0-0", "properties": [{"name": "greeting:source-in-release",
+                                                             "value": "glibc_0.0-0.dsc"}]}]}))
+    done = fetch_sources(facts, facts["_path"], unfetchable)[0]
     if done.returncode != 3 or "cannot be had" not in done.stderr or "apt-get source said" not in done.stderr:
         failures.append(f"a source that cannot be had: status {done.returncode}, saying {done.stderr[-600:]!r}")
     # A changed file in the cache, with its .dsc line changed to match.
     cache = os.path.join(facts["packages"], "changed-cache")
     shutil.rmtree(cache, ignore_errors=True)
     shutil.copytree(facts["sources_cache"], cache, symlinks=True, ignore=shutil.ignore_patterns("unpacked"))
-    dsc = os.path.join(cache, "downloads", sorted(wanted)[0])
-    debian = glob.glob(os.path.join(cache, "downloads", "glibc_*.debian.tar.xz"))[0]
-    with open(debian, "ab") as file:
-        file.write(b"\0")
-    with open(debian, "rb") as file:
-        content = file.read()
-    text = open(dsc, encoding="utf-8").read()
-    text = re.sub(rf"^ [0-9a-f]{{64}} \d+ {re.escape(os.path.basename(debian))}$",
-                  f" {hashlib.sha256(content).hexdigest()} {len(content)} {os.path.basename(debian)}", text, flags=re.M)
-    with open(dsc, "w", encoding="utf-8") as file:
-        file.write(text)
-    changed_facts = os.path.join(facts["packages"], "changed-cache.json")
-    with open(changed_facts, "w") as file:
-        json.dump(dict(facts, sources_cache=cache), file)
-    done = subprocess.run([facts["tools"]["python"], script, changed_facts, again, *packages], env=ENV,
-                          capture_output=True, text=True)
+    debian = pathlib.Path(glob.glob(os.path.join(cache, "downloads", "glibc_*.debian.tar.xz"))[0])
+    debian.write_bytes(content := debian.read_bytes() + b"\0")
+    dsc = pathlib.Path(cache, "downloads", glibc)
+    dsc.write_text(re.sub(rf"^ [0-9a-f]{{64}} \d+ {re.escape(debian.name)}$",
+                          f" {hashlib.sha256(content).hexdigest()} {len(content)} {debian.name}", dsc.read_text(),
+                          flags=re.M))
+    changed_facts = pathlib.Path(facts["packages"], "changed-cache.json")
+    changed_facts.write_text(json.dumps(dict(facts, sources_cache=cache)))
+    done = fetch_sources(facts, changed_facts, *packages)[0]
     if done.returncode != 1 or "signed index" not in done.stderr:
         failures.append(f"a changed cached file: status {done.returncode}, saying {done.stderr[-600:]!r}")
     shutil.rmtree(cache, ignore_errors=True)
@@ -793,39 +774,31 @@ def signed_release(facts):
     the file changes. The GnuPG home, where gpg-agent makes its socket, is
     a short path of its own under /tmp, whatever the build tree's path (a
     socket's path holds at most 107 bytes)."""
-    scratch = os.path.join(facts["packages"], "signing")
-    shutil.rmtree(scratch, ignore_errors=True)
-    release = os.path.join(scratch, "release")
-    os.makedirs(release)
-    names = [f"greeting-{facts['version']}.tar.gz", f"greeting-{facts['version']}-oci.tar"]
-    for name in names:
-        with open(os.path.join(release, name), "w") as file:
-            file.write(name)
+    release = fresh(facts["packages"], "signing", "release")
+    names = [f"greeting-{facts['version']}.tar.gz", f"greeting-{facts['version']}-oci.tar", "SHA256SUMS"]
+    for name in names[:2]:
+        pathlib.Path(release, name).write_text(name)
     output_of("sh", "-c", "sha256sum -- * >SHA256SUMS", cwd=release)
+    gpg, keyring = facts["tools"]["gpg"], os.path.join(release, "..", "public.gpg")
     with tempfile.TemporaryDirectory(prefix="gnupg-", dir="/tmp") as home:
         env = dict(ENV, GNUPGHOME=home)
         try:
-            gpg = facts["tools"]["gpg"]
             output_of(gpg, "--batch", "--passphrase", "", "--quick-generate-key",
                       "greeting throwaway release key <throwaway@example.invalid>", "ed25519", "sign", "1d", env=env)
-            fingerprint = re.search(r"^fpr:+([0-9A-F]+):", output_of(gpg, "--with-colons", "--list-keys", env=env),
-                                    re.M)[1]
-            keyring = os.path.join(scratch, "public.gpg")
-            output_of(gpg, "--batch", "--output", keyring, "--export", fingerprint, env=env)
-            output_of(os.path.join(HERE, "sign-release"), release, env=dict(env, GREETING_RELEASE_KEY=fingerprint))
+            key = re.search(r"^fpr:+([0-9A-F]+):", output_of(gpg, "--with-colons", "--list-keys", env=env), re.M)[1]
+            output_of(gpg, "--batch", "--output", keyring, "--export", key, env=env)
+            output_of(os.path.join(HERE, "sign-release"), release, env=dict(env, GREETING_RELEASE_KEY=key))
         finally:
             subprocess.run([facts["tools"]["gpgconf"], "--kill", "all"], env=env, capture_output=True)
     failures = []
-    for name in [*names, "SHA256SUMS"]:
-        path = os.path.join(release, name)
+    for name in names:
+        path = pathlib.Path(release, name)
         verify = [facts["tools"]["gpgv"], "--keyring", keyring, f"{path}.asc", path]
-        with open(f"{path}.asc") as file:
-            if not file.read().startswith("-----BEGIN PGP SIGNATURE-----\n"):
-                failures.append(f"{name}.asc is no ASCII-armoured signature")
+        if not pathlib.Path(f"{path}.asc").read_text().startswith("-----BEGIN PGP SIGNATURE-----\n"):
+            failures.append(f"{name}.asc is no ASCII-armoured signature")
         if (done := subprocess.run(verify, env=ENV, capture_output=True, text=True)).returncode:
             failures.append(f"gpgv refuses {name}.asc:\n{done.stderr}")
-        with open(path, "r+b") as file:
-            file.write(b"1")
+        path.write_bytes(bytes([path.read_bytes()[0] ^ 1]) + path.read_bytes()[1:])
         if subprocess.run(verify, env=ENV, capture_output=True).returncode == 0:
             failures.append(f"gpgv takes {name}.asc for a changed {name}")
     return failures
@@ -840,9 +813,8 @@ def image(facts):
     program with mode 755 and the rest 644, and its program prints exactly
     the greeting (under QEMU, for the other platforms); and the source image,
     tagged VERSION-source, holds glibc's source, as the notices say."""
-    archive = next(package for package in made(facts) if package.endswith(".tar"))
     version, failures = facts["version"], []
-    with support.OciArchive(archive) as oci:
+    with support.OciArchive(the_image(facts)) as oci:
         index = json.loads(oci.read("index.json"))
         tags = {d["annotations"]["org.opencontainers.image.ref.name"]: d["annotations"].get("io.containerd.image.name")
                 for d in index["manifests"]}
@@ -861,16 +833,13 @@ def image(facts):
             layer_descriptor = manifest["layers"][0]
             with oci.layer(layer_descriptor) as layer:
                 entries = layer.getmembers()
-                where = os.path.join(facts["packages"], "layers", platform)
-                shutil.rmtree(where, ignore_errors=True)
-                layer.extractall(where)
+                layer.extractall(where := fresh(facts["packages"], "layers", platform))
             program = os.path.join(where, facts["installed"]["program"].join(["usr/", ""]))
-            machine = re.search(r"Machine: +(.+)", readelf(facts, program, "--file-header"))[1].strip()
+            machine = machine_of(facts, program)
             named = "/".join(filter(None, ("linux", config["architecture"], config.get("variant"))))
             if OCI_PLATFORMS.get(machine) != named or platform != named:
                 failures.append(f"{platform}: its config names {named}, its program is for {machine}")
-            if config["config"].get("User", "") in ("", "0", "root", "0:0") or not re.fullmatch(
-                    r"\d+:\d+", config["config"].get("User", "")):
+            if not re.fullmatch(r"[1-9][0-9]*:[0-9]+", config["config"].get("User", "")):
                 failures.append(f"{platform}: runs as {config['config'].get('User')!r}; wanted a numeric user not root")
             if layer_descriptor["size"] > LAYER_LIMIT:
                 failures.append(f"{platform}: its layer is {layer_descriptor['size']} bytes; at most {LAYER_LIMIT}")
@@ -896,9 +865,8 @@ def image(facts):
                                 "(other platforms run under QEMU once .ci/register-binfmt has run)")
         if docker.get(f"greeting:{version}", {}).get("Config") != docker.get(f"greeting:{version}-amd64", {}).get("Config"):
             failures.append(f"manifest.json does not load the x86-64 image as greeting:{version}")
-        source_manifest = json.loads(oci.blob(oci.tagged(f"{version}-source")))
         held = set()
-        for descriptor in source_manifest["layers"]:
+        for descriptor in json.loads(oci.blob(oci.tagged(f"{version}-source")))["layers"]:
             with oci.layer(descriptor) as layer:
                 held |= {os.path.basename(entry.name) for entry in layer if entry.isfile()}
         dsc = f"glibc_{dpkg_field('libc6', 'source:Version')}.dsc"
@@ -913,10 +881,7 @@ def left_out(facts):
     given that platform's tarball, says so (status 3)."""
     found = set()
     for platform, build in zip(facts["image_platforms"][1:], facts["image_builds"][1:]):
-        with tempfile.TemporaryDirectory() as scratch:
-            done = subprocess.run([facts["tools"]["python"], os.path.join(HERE, "release_sources.py"), facts["_path"],
-                                   scratch, *glob.glob(os.path.join(build, "packed", "*.tar.gz"))], env=ENV,
-                                  capture_output=True, text=True)
+        done = fetch_sources(facts, facts["_path"], *glob.glob(os.path.join(build, "packed", "*.tar.gz")))[0]
         if done.returncode == 3:
             why = re.search(r"the source of (\S+ \S+) cannot be had", done.stderr)
             print(f"{platform} is left out of the image: the source of {why[1] if why else 'its glibc'} cannot be had")
@@ -929,30 +894,34 @@ def tag_of(platform, version):
     return f"greeting:{version}-{platform.split('/', 1)[1].replace('/', '')}"
 
 
+def can_run_containers():
+    if os.geteuid() != 0:
+        raise Skipped("the container engines are run here as root")
+    if not support.root_is_mount_point():
+        raise Skipped(support.NO_MOUNT_POINT)
+
+
 @contextlib.contextmanager
 def podman(facts):
     """podman as a user runs it, with its images in the build tree and its
-    run-time state at a short path of its own (it takes no longer than 50
-    characters)."""
+    run-time state at a short path of its own (it takes at most 50
+    characters): runc on cgroupfs, the vfs driver, and no limit raised, as
+    works on any of these machines' cgroups and kernels."""
     can_run_containers()
     root = os.path.join(facts["packages"], "podman")
     shutil.rmtree(root, ignore_errors=True)
     with tempfile.TemporaryDirectory(prefix="podman-", dir="/tmp") as run_root:
-        # runc on cgroupfs, the vfs storage driver, and no limit raised:
-        # what works on any of these machines' cgroups and kernels.
-        yield [facts["tools"]["podman"], "--root", root, "--runroot", run_root,
-               "--storage-driver", "vfs", "--runtime", "runc", "--cgroup-manager", "cgroupfs", "--events-backend",
-               "file"]
+        yield [facts["tools"]["podman"], "--root", root, "--runroot", run_root, "--storage-driver", "vfs",
+               "--runtime", "runc", "--cgroup-manager", "cgroupfs", "--events-backend", "file"]
 
 
-def run_image(command, facts, what):
+def run_image(*command):
     done = subprocess.run(command, env=ENV, capture_output=True)
     # What the engine says of running another platform's image is its own.
     stderr = re.sub(rb"WARNING: (The requested )?image'?s? platform .*\n", b"", done.stderr)
-    if (done.returncode, done.stdout, stderr) != (0, GREETING, b""):
-        return [f"{what} gave status {done.returncode}, {done.stdout!r} and on standard error {done.stderr!r}; "
-                f"wanted status 0, the greeting and nothing"]
-    return []
+    return [] if (done.returncode, done.stdout, stderr) == (0, GREETING, b"") else [
+        f"{' '.join(command[-4:])} gave status {done.returncode}, {done.stdout!r} and on standard error "
+        f"{done.stderr!r}; wanted status 0, the greeting and nothing"]
 
 
 def podman_run(facts):
@@ -961,10 +930,9 @@ def podman_run(facts):
     host's platform and of another, printing exactly the greeting; given
     greeting's own descriptors (--log-driver=passthrough), a refused write
     gives greeting's status and its line, as the README says."""
-    image_file = next(package for package in made(facts) if package.endswith(".tar"))
     version, failures = facts["version"], []
     with podman(facts) as command:
-        loaded = output_of(*command, "load", "--input", image_file)
+        loaded = output_of(*command, "load", "--input", the_image(facts))
         name = f"greeting:{version}"
         inspected = json.loads(output_of(*command, "image", "inspect", name))[0]
         epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or facts["release_epoch"])
@@ -975,44 +943,35 @@ def podman_run(facts):
                      User=inspected["Config"].get("User"), Architecture=inspected["Architecture"])
         failures += [f"podman finds {key} {found.get(key)!r}; wanted {value!r}\n{loaded}"
                      for key, value in wanted.items() if found.get(key) != value]
-        limits = ["--network", "none", "--ulimit", "nofile=1024:1024", "--ulimit", "nproc=1024:1024"]
-        failures += run_image([*command, "run", "--rm", *limits, name], facts, "podman run")
-        failures += run_image([*command, "run", "--rm", *limits, tag_of("linux/arm64", version)], facts,
-                              f"podman run {tag_of('linux/arm64', version)}")
+        run = [*command, "run", "--rm", "--network", "none", "--ulimit", "nofile=1024:1024", "--ulimit",
+               "nproc=1024:1024"]
+        failures += run_image(*run, name) + run_image(*run, tag_of("linux/arm64", version))
         # podman carries greeting's output itself, and says itself when it
         # is refused, unless it gives greeting its own descriptors.
         for options, wanted in (([], 126), (["--log-driver", "passthrough"], 1)):
             with open("/dev/full", "wb") as full:
-                done = subprocess.run([*command, "run", "--rm", *limits, *options, name], env=ENV, stdout=full,
-                                      stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+                done = subprocess.run([*run, *options, name], env=ENV, stdout=full, stderr=subprocess.PIPE,
+                                      stdin=subprocess.DEVNULL)
             said = done.stderr.endswith(b"greeting: write error: No space left on device\n")
             if (done.returncode, said) != (wanted, bool(options)):
                 failures.append(f"podman run {' '.join(options)} >/dev/full gave {done.returncode}, {done.stderr!r}")
     return failures
 
 
-def docker_state(facts):
-    return os.path.join(facts["packages"], "docker")
-
-
-def can_run_containers():
-    if os.geteuid() != 0:
-        raise Skipped("the container engines are run here as root")
-    if not support.root_is_mount_point():
-        raise Skipped(support.NO_MOUNT_POINT)
+def docker(facts, started=True):
+    """The private Docker daemon's state, in the build tree, and the short
+    path of its own under /tmp where it keeps its sockets and pid."""
+    can_run_containers()
+    state = os.path.join(facts["packages"], "docker")
+    return state, pathlib.Path(state, "run").read_text() if started else None
 
 
 def docker_daemon_start(facts):
-    """A private Docker daemon, as Debian's docker.io runs it, with its
-    images in the build tree, its sockets at a short path of its own under
-    /tmp, and its pid there, for docker_daemon_stop."""
-    can_run_containers()
-    state = docker_state(facts)
-    shutil.rmtree(state, ignore_errors=True)
-    os.makedirs(state)
+    """A private Docker daemon, as Debian's docker.io runs it, for the
+    tests of Docker and containerd; docker_daemon_stop stops it."""
+    state = fresh(docker(facts, started=False)[0])
     run = tempfile.mkdtemp(prefix="dkr-", dir="/tmp")
-    with open(os.path.join(state, "run"), "w") as file:
-        file.write(run)
+    pathlib.Path(state, "run").write_text(run)
     with open(os.path.join(state, "dockerd.log"), "w") as log:
         daemon = subprocess.Popen([facts["tools"]["dockerd"], "--data-root", os.path.join(state, "data"),
                                    "--exec-root", run, "--pidfile", os.path.join(run, "pid"),
@@ -1026,16 +985,15 @@ def docker_daemon_start(facts):
         if daemon.poll() is not None:
             break
         time.sleep(0.1)
-    return [f"dockerd did not start:\n{open(os.path.join(state, 'dockerd.log')).read()[-2000:]}"]
+    return [f"dockerd did not start:\n{pathlib.Path(state, 'dockerd.log').read_text()[-2000:]}"]
 
 
 def docker_daemon_stop(facts):
     """Stops the private Docker daemon by its pid, and takes its sockets away."""
     with contextlib.suppress(FileNotFoundError):
-        with open(os.path.join(docker_state(facts), "run")) as file:
-            run = file.read()
+        run = docker(facts)[1]
         with contextlib.suppress(FileNotFoundError, ProcessLookupError):
-            pid = int(open(os.path.join(run, "pid")).read())
+            pid = int(pathlib.Path(run, "pid").read_text())
             os.kill(pid, signal.SIGTERM)
             for _ in range(300):
                 os.kill(pid, 0)
@@ -1045,41 +1003,29 @@ def docker_daemon_stop(facts):
     return []
 
 
-def docker(facts):
-    """Where the Docker daemon that docker_daemon_start started keeps its
-    sockets."""
-    can_run_containers()
-    with open(os.path.join(docker_state(facts), "run")) as file:
-        return file.read()
-
-
 def docker_run(facts):
     """Docker loads the image archive (its classic store reads
     manifest.json), and runs every platform's image it loaded, each
-    printing exactly the greeting, as user 65532."""
-    image_file = next(package for package in made(facts) if package.endswith(".tar"))
-    command = [facts["tools"]["docker"], "--host", f"unix://{docker(facts)}/docker.sock"]
-    loaded = re.findall(r"^Loaded image: (\S+)$", output_of(*command, "load", "--input", image_file), re.M)
+    printing exactly the greeting, as user 65532; the Docker client carries
+    greeting's output itself: a full device is its own write error (status
+    1), a closed standard output it ignores, as the README says."""
+    command = [facts["tools"]["docker"], "--host", f"unix://{docker(facts)[1]}/docker.sock"]
+    loaded = re.findall(r"^Loaded image: (\S+)$", output_of(*command, "load", "--input", the_image(facts)), re.M)
     version, failures = facts["version"], []
-    with support.OciArchive(image_file) as oci:
+    with support.OciArchive(the_image(facts)) as oci:
         platforms = oci.images(version)
-    wanted = {f"greeting:{version}", f"greeting:{version}-source"} | {tag_of(platform, version) for platform in platforms}
+    wanted = {f"greeting:{version}", f"greeting:{version}-source", *(tag_of(each, version) for each in platforms)}
     if set(loaded) != wanted:
         failures.append(f"docker load loaded {sorted(loaded)}; wanted {sorted(wanted)}")
+    run = [*command, "run", "--rm", "--network", "none"]
     for tag in sorted(set(loaded) - {f"greeting:{version}-source"}):
         user = output_of(*command, "image", "inspect", "--format", "{{.Config.User}}", tag).strip()
-        if user != "65532:65532":
-            failures.append(f"{tag} runs as {user!r}")
-        failures += run_image([*command, "run", "--rm", "--network", "none", tag], facts, f"docker run {tag}")
-    # The Docker client carries greeting's output itself: a full device is
-    # its own write error (status 1), a closed standard output it ignores.
+        failures += ([] if user == "65532:65532" else [f"{tag} runs as {user!r}"]) + run_image(*run, tag)
     with open("/dev/full", "wb") as full:
-        done = subprocess.run([*command, "run", "--rm", "--network", "none", f"greeting:{version}"], env=ENV,
-                              stdout=full, stderr=subprocess.PIPE)
+        done = subprocess.run([*run, f"greeting:{version}"], env=ENV, stdout=full, stderr=subprocess.PIPE)
     if done.returncode != 1 or b"greeting:" in done.stderr:
         failures.append(f"docker run >/dev/full gave {done.returncode}, {done.stderr!r}")
-    done = subprocess.run(["sh", "-c", '"$@" >&-', "sh", *command, "run", "--rm", "--network", "none",
-                           f"greeting:{version}"], env=ENV, capture_output=True)
+    done = subprocess.run(["sh", "-c", '"$@" >&-', "sh", *run, f"greeting:{version}"], env=ENV, capture_output=True)
     if (done.returncode, done.stderr) != (0, b""):
         failures.append(f"docker run >&- gave {done.returncode}, {done.stderr!r}")
     return failures
@@ -1089,28 +1035,24 @@ def containerd_run(facts):
     """containerd (the Docker daemon's own) imports the image archive under
     its normalized name, and runs it, of the host's platform and of
     another, printing exactly the greeting."""
-    image_file = next(package for package in made(facts) if package.endswith(".tar"))
-    command = [facts["tools"]["ctr"], "--address", f"{docker(facts)}/containerd/containerd.sock"]
+    command = [facts["tools"]["ctr"], "--address", f"{docker(facts)[1]}/containerd/containerd.sock"]
     name = f"docker.io/library/greeting:{facts['version']}"
-    output_of(*command, "images", "import", "--all-platforms", "--snapshotter", "native", image_file)
+    output_of(*command, "images", "import", "--all-platforms", "--snapshotter", "native", the_image(facts))
     names = output_of(*command, "images", "list", "--quiet").split()
     failures = [] if name in names else [f"ctr images import named {names}; wanted {name} among them"]
     for platform in ([], ["--platform", "linux/arm64"]):
-        failures += run_image([*command, "run", "--rm", "--snapshotter", "native", *platform, name, "greeting"],
-                              facts, f"ctr run {' '.join(platform)}")
+        failures += run_image(*command, "run", "--rm", "--snapshotter", "native", *platform, name, "greeting")
     return failures
 
 
 def skopeo(facts):
     """skopeo reads the image, and its source image, by tag from the archive
     (oci-archive:FILE:TAG)."""
-    image_file = next(package for package in made(facts) if package.endswith(".tar"))
     failures = []
     for tag in (facts["version"], f"{facts['version']}-source"):
-        done = subprocess.run([facts["tools"]["skopeo"], "inspect", "--raw", f"oci-archive:{image_file}:{tag}"],
-                              env=ENV, capture_output=True, text=True)
-        if done.returncode:
-            failures.append(f"skopeo cannot read oci-archive:{image_file}:{tag}:\n{done.stderr}")
+        archive = f"oci-archive:{the_image(facts)}:{tag}"
+        done = subprocess.run([facts["tools"]["skopeo"], "inspect", "--raw", archive], capture_output=True, text=True)
+        failures += [f"skopeo cannot read {archive}:\n{done.stderr}"] if done.returncode else []
     return failures
 
 

@@ -2,32 +2,29 @@
 """Makes greeting's container image archive: an OCI image layout, as a tar,
 that podman, Docker, containerd and skopeo all load.
 
-- For each platform, an image of one layer on no base (FROM scratch): the
-  static program at /usr/bin/greeting, and beside its licence the notices
-  and bill of materials of what is linked into it, taken from the staged
-  install (the host's) or from that platform's static tarball. Its config
-  runs greeting as user 65532:65532, numeric, so that no passwd file is
-  needed, and names its platform; its labels are the OCI annotations.
-- One image index of them all, tagged VERSION; and the source image,
-  tagged VERSION-source, holding the Debian source packages that the
-  licences of what is linked in ask to go with it, one layer each, under
-  /usr/src/debian.
-- index.json names both, as the OCI layout and containerd read them
+- For each platform, an image of one layer, FROM scratch: the static
+  program at /usr/bin/greeting and, beside its licence, its notices and
+  bill, from the staged install (the host's) or that platform's tarball.
+  Its config names the platform and runs greeting as 65532:65532, numeric,
+  so that no passwd file is needed.
+- One image index of them all, tagged VERSION, and the source image,
+  VERSION-source, holding under /usr/src/debian the Debian source packages
+  that go with it, a layer each.
+- index.json names both as the OCI layout and containerd read them
   (org.opencontainers.image.ref.name: the tag; io.containerd.image.name:
-  the normalized name); manifest.json, beside it, is what Docker's
-  classic image store loads, as `docker save` writes it since Docker 25:
-  one entry a platform, tagged VERSION-ARCH, the host's VERSION too.
+  the normalized name); manifest.json beside it, as `docker save` writes it
+  since Docker 25, is what Docker's classic store loads: an entry a
+  platform, tagged VERSION-ARCH, the host's VERSION too.
 
-Written here byte by byte rather than by buildah or umoci, which write an
-image only as root or in a user namespace with subordinate ids, and with the
-time of the build: every time is the release epoch (or SOURCE_DATE_EPOCH),
-every entry root's with mode 755 or 644, in name order, and the JSON in one
-canonical form, so the same files give the same archive.
+Written here rather than by buildah or umoci, which write only as root or
+in a user namespace, and with the time of the build: every time is the
+release epoch (or SOURCE_DATE_EPOCH), every entry root's, mode 755 or 644,
+in name order, and the JSON canonical, so the same files give the same
+archive.
 
 Usage: oci_image.py FACTS ARCHIVE SOURCES PLATFORM=ROOT...
 PLATFORM is linux/ARCH[/VARIANT], the host's first; ROOT the staged install
-or a static tarball; SOURCES a directory of Debian source packages (.dsc
-and the files it lists).
+or a static tarball; SOURCES a directory of Debian source packages.
 """
 
 import datetime
@@ -37,6 +34,7 @@ import hashlib
 import io
 import json
 import os
+import pathlib
 import subprocess
 import sys
 import tarfile
@@ -97,37 +95,37 @@ def installed_files(facts, root):
 def licences_of(facts, bill):
     """The licences of all an image holds, as SPDX terms: greeting's, and
     those of each project's code linked in, as its bill gives them."""
-    found = {facts["licence"]}
-    for component in bill["components"]:
-        for entry in component.get("licenses", []):
-            found.update((entry.get("expression") or entry["license"]["id"]).split(" AND "))
-    return found
+    return {facts["licence"]}.union(*((entry.get("expression") or entry["license"]["id"]).split(" AND ")
+                                      for component in bill["components"] for entry in component.get("licenses", [])))
+
+
+def image(layout, platform, layers, labels, gzipped=True, platform_field=True, **config):
+    """The manifest of an image of these layers, and its descriptor."""
+    _, architecture, *variant = platform.split("/")
+    fields = {"architecture": architecture, "os": "linux", **({"variant": variant[0]} if variant else {})}
+    created = labels["org.opencontainers.image.created"]
+    config = {"created": created, **fields, "config": dict(config, Labels=labels),
+              "rootfs": {"type": "layers", "diff_ids": [f"sha256:{hashlib.sha256(layer).hexdigest()}"
+                                                        for layer in layers]},
+              "history": [{"created": created, "created_by": "greeting's release/oci_image.py"} for _ in layers]}
+    manifest = {"schemaVersion": 2, "mediaType": f"{MEDIA}manifest.v1+json",
+                "config": layout.add(f"{MEDIA}config.v1+json", canonical(config)),
+                "layers": [layout.add(f"{MEDIA}layer.v1.tar+gzip", gzip.compress(layer, compresslevel=9, mtime=0))
+                           if gzipped else layout.add(f"{MEDIA}layer.v1.tar", layer) for layer in layers],
+                "annotations": labels}
+    return manifest, layout.add(f"{MEDIA}manifest.v1+json", canonical(manifest),
+                                **({"platform": fields} if platform_field else {}))
 
 
 def platform_image(facts, layout, platform, root, epoch, labels):
-    """The manifest of one platform's image, and its descriptor."""
+    """One platform's image, and the licences of all it holds."""
     files = installed_files(facts, root)
-    bill = json.loads(files[facts["installed"]["bom"]])
-    _, architecture, *variant = platform.split("/")
-    layer = tar({f"usr/{name}": (content, 0o755 if name == facts["installed"]["program"] else 0o644)
-                 for name, content in files.items()}, epoch)
-    licences = licences_of(facts, bill)
+    licences = licences_of(facts, json.loads(files[facts["installed"]["bom"]]))
+    program = facts["installed"]["program"]
+    layer = tar({f"usr/{name}": (content, 0o755 if name == program else 0o644) for name, content in files.items()},
+                epoch)
     labels = dict(labels, **{"org.opencontainers.image.licenses": " AND ".join(sorted(licences))})
-    created = labels["org.opencontainers.image.created"]
-    config = {
-        "created": created, "architecture": architecture, "os": "linux", **({"variant": variant[0]} if variant else {}),
-        "config": {"Entrypoint": [f"/usr/{facts['installed']['program']}"], "User": USER, "Labels": labels},
-        "rootfs": {"type": "layers", "diff_ids": [f"sha256:{hashlib.sha256(layer).hexdigest()}"]},
-        "history": [{"created": created, "created_by": "greeting's release/oci_image.py"}],
-    }
-    manifest = {
-        "schemaVersion": 2, "mediaType": f"{MEDIA}manifest.v1+json",
-        "config": layout.add(f"{MEDIA}config.v1+json", canonical(config)),
-        "layers": [layout.add(f"{MEDIA}layer.v1.tar+gzip", gzip.compress(layer, compresslevel=9, mtime=0))],
-        "annotations": labels,
-    }
-    platform_fields = {"architecture": architecture, "os": "linux", **({"variant": variant[0]} if variant else {})}
-    return manifest, layout.add(f"{MEDIA}manifest.v1+json", canonical(manifest), platform=platform_fields), licences
+    return (*image(layout, platform, [layer], labels, Entrypoint=[f"/usr/{program}"], User=USER), licences)
 
 
 def source_image(layout, sources, epoch, labels, host):
@@ -135,20 +133,11 @@ def source_image(layout, sources, epoch, labels, host):
     layers = []
     for dsc in sorted(glob.glob(os.path.join(sources, "*.dsc"))):
         package = os.path.basename(dsc)[:-4]
-        names = [os.path.basename(dsc)] + [line.split()[2] for line in open(dsc, encoding="utf-8").read()
+        names = [os.path.basename(dsc)] + [line.split()[2] for line in pathlib.Path(dsc).read_text()
                                            .split("Checksums-Sha256:\n")[1].split("\n") if line.startswith(" ")]
-        layers.append(tar({f"{SOURCE_ROOT}/{package}/{name}": (open(os.path.join(sources, name), "rb").read(), 0o644)
+        layers.append(tar({f"{SOURCE_ROOT}/{package}/{name}": (pathlib.Path(sources, name).read_bytes(), 0o644)
                            for name in names}, epoch))
-    _, architecture, *variant = host.split("/")
-    created = labels["org.opencontainers.image.created"]
-    config = {"created": created, "architecture": architecture, "os": "linux", "config": {"Labels": labels},
-              "rootfs": {"type": "layers", "diff_ids": [f"sha256:{hashlib.sha256(layer).hexdigest()}"
-                                                        for layer in layers]},
-              "history": [{"created": created, "created_by": "greeting's release/oci_image.py"} for _ in layers]}
-    manifest = {"schemaVersion": 2, "mediaType": f"{MEDIA}manifest.v1+json",
-                "config": layout.add(f"{MEDIA}config.v1+json", canonical(config)),
-                "layers": [layout.add(f"{MEDIA}layer.v1.tar", layer) for layer in layers], "annotations": labels}
-    return manifest, layout.add(f"{MEDIA}manifest.v1+json", canonical(manifest))
+    return image(layout, host, layers, labels, gzipped=False, platform_field=False)
 
 
 def common_labels(facts, epoch):
@@ -173,8 +162,7 @@ def tagged(descriptor, tag):
 def main(argv):
     if len(argv) < 4:
         sys.exit(__doc__)
-    with open(argv[0]) as file:
-        facts = json.load(file)
+    facts = json.loads(pathlib.Path(argv[0]).read_text())
     archive, sources, roots = argv[1], argv[2], [argument.split("=", 1) for argument in argv[3:]]
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or facts["release_epoch"])
     version, layout = facts["version"], Layout()
@@ -191,14 +179,11 @@ def main(argv):
     index = {"schemaVersion": 2, "mediaType": f"{MEDIA}index.v1+json",
              "manifests": [tagged(platforms, version), tagged(source_descriptor, source_tag)]}
     # Docker's classic store: one image a tag, the host's also plain VERSION.
-    docker = [{"Config": f"blobs/sha256/{manifest['config']['digest'][7:]}",
-               "RepoTags": [f"greeting:{version}-{platform.split('/', 1)[1].replace('/', '')}"] + (
-                   [f"greeting:{version}"] if number == 0 else []),
+    entries = [(manifest, [f"greeting:{version}-{platform.split('/', 1)[1].replace('/', '')}"] +
+                ([f"greeting:{version}"] if number == 0 else [])) for number, (platform, manifest, *_) in enumerate(images)]
+    docker = [{"Config": f"blobs/sha256/{manifest['config']['digest'][7:]}", "RepoTags": repo_tags,
                "Layers": [f"blobs/sha256/{layer['digest'][7:]}" for layer in manifest["layers"]]}
-              for number, (platform, manifest, _, _) in enumerate(images)]
-    docker.append({"Config": f"blobs/sha256/{source_manifest['config']['digest'][7:]}",
-                   "RepoTags": [f"greeting:{source_tag}"],
-                   "Layers": [f"blobs/sha256/{layer['digest'][7:]}" for layer in source_manifest["layers"]]})
+              for manifest, repo_tags in [*entries, (source_manifest, [f"greeting:{source_tag}"])]]
     files = dict(layout.blobs, **{"oci-layout": (canonical({"imageLayoutVersion": "1.0.0"}), 0o644),
                                   "index.json": (canonical(index), 0o644),
                                   "manifest.json": (canonical(docker), 0o644)})

@@ -1,35 +1,32 @@
 #!/usr/bin/python3
-"""Puts beside a release's packages the Debian source packages whose code is
-linked into them under a licence that asks for the source to go with the
-program (the LGPL's, for glibc in the static programs): each package's bill
-of materials names them (greeting:source-in-release, by third_party.py).
-Each is had whole, its .dsc and every file the .dsc lists, exactly at the
-version linked, once however many bills name it.
+"""Puts beside a release's packages the Debian source packages that the
+licences of what is linked into them ask to go with the program (glibc's
+LGPL, for the static programs): those that each package's bill of
+materials marks (greeting:source-in-release). Each is had whole, its .dsc
+and every file it lists, at the version linked, once.
 
-They come through apt, from the machine's own Debian mirror: its sources,
-as deb-src, in a private apt state in the cache (no root needed, the
-machine's apt untouched), whose files are kept there for the next release.
-apt checks the mirror's signatures, and so vouches for the index that
-gives each file's SHA-256. A file in the cache is trusted only as that
-index vouches for it: one that differs stops the release, as a cache that
-changed under it must not ship. The source must then unpack (dpkg-source
--x, which checks each file against the .dsc). Where one cannot be had, it
-fails, saying what apt said: the release must not ship without it. A
-Release file's expiry is not checked, as an exact old version is wanted.
+They come through apt, from the machine's own Debian mirror, its sources
+taken as deb-src into a private apt state in the cache (no root needed, the
+machine's apt untouched), which keeps the files for the next release. apt
+checks the mirror's signatures, and so vouches for the index that gives each
+file's SHA-256; a cached file is trusted only as that index vouches for it,
+and the source must unpack (dpkg-source -x checks each file against the
+.dsc). A Release file's expiry is not checked: an exact old version is
+wanted.
 
 Usage: release_sources.py FACTS INTO PACKAGE...
 FACTS is the build's build-facts.json (its sources_cache is the cache);
-each PACKAGE is a package of the release (a .tar.gz, a .zip, or the
-container image's .tar) or a staged install; those without a bill of
-materials (the source package) are passed over. Prints each file put
-into INTO. Exits 3 where the mirror cannot give a source, 1 where the
-release must stop for another reason.
+each PACKAGE a package of the release (.tar.gz, .zip, the image's .tar) or
+a staged install. Prints each file put into INTO. Exits 3 where the mirror
+cannot give a source, saying what apt said, and 1 where the release must
+stop for another reason (a cached file that changed, say).
 """
 
 import glob
 import hashlib
 import json
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -45,13 +42,12 @@ ENV = dict(os.environ, LC_ALL="C")
 CANNOT_BE_HAD = 3  # the status that says the mirror cannot give a source
 
 
-def bills(package):
+def bills(package, version):
     """The bills of materials in a package: a .zip, a .tar.gz, the container
     image archive (in each platform's layer), or a directory."""
     if os.path.isdir(package):
         for path in glob.glob(os.path.join(package, "**", "*.cdx.json"), recursive=True):
-            with open(path, encoding="utf-8") as file:
-                yield json.load(file)
+            yield json.loads(pathlib.Path(path).read_text(encoding="utf-8"))
     elif package.endswith(".zip"):
         with zipfile.ZipFile(package) as archive:
             yield from (json.loads(archive.read(name)) for name in archive.namelist() if name.endswith(".cdx.json"))
@@ -60,34 +56,25 @@ def bills(package):
             yield from (json.load(archive.extractfile(member)) for member in archive if member.name.endswith(".cdx.json"))
     elif package.endswith(".tar"):
         with support.OciArchive(package) as image:
-            tag = next(descriptor["annotations"]["org.opencontainers.image.ref.name"]
-                       for descriptor in json.loads(image.read("index.json"))["manifests"]
-                       if descriptor["mediaType"].endswith("index.v1+json"))
-            for manifest, _config in image.images(tag).values():
+            for manifest, _config in image.images(version).values():
                 with image.layer(manifest["layers"][0]) as layer:
                     yield from (json.load(layer.extractfile(member)) for member in layer
                                 if member.name.endswith(".cdx.json"))
 
 
-def wanted(packages):
+def wanted(packages, version):
     """{.dsc name: (source package, version)} that the bills put in the release."""
-    found = {}
-    for package in packages:
-        for bill in bills(package):
-            for component in bill["components"]:
-                for entry in component.get("properties", []):
-                    if entry["name"] == "greeting:source-in-release":
-                        found[entry["value"]] = (component["name"], component["version"])
-    return found
+    return {entry["value"]: (component["name"], component["version"]) for package in packages
+            for bill in bills(package, version) for component in bill["components"]
+            for entry in component.get("properties", []) if entry["name"] == "greeting:source-in-release"}
 
 
 def apt(cache, *arguments, cwd=None):
     state = os.path.join(cache, "apt")
-    options = []
-    for name, value in (("Dir::Etc::SourceList", "/dev/null"), ("Dir::Etc::SourceParts", f"{state}/sources"),
-                        ("Dir::State::Lists", f"{state}/lists"), ("Dir::Cache", f"{state}/cache"),
-                        ("Debug::NoLocking", "true"), ("Acquire::Check-Valid-Until", "false")):
-        options += ["-o", f"{name}={value}"]
+    options = [f"-o{name}={value}" for name, value in (
+        ("Dir::Etc::SourceList", "/dev/null"), ("Dir::Etc::SourceParts", f"{state}/sources"),
+        ("Dir::State::Lists", f"{state}/lists"), ("Dir::Cache", f"{state}/cache"), ("Debug::NoLocking", "true"),
+        ("Acquire::Check-Valid-Until", "false"))]
     return subprocess.run(["apt-get", "--quiet", *options, *arguments], env=ENV, cwd=cwd, capture_output=True,
                           text=True)
 
@@ -101,12 +88,9 @@ def update(cache):
     machine = ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*.list") +
                                                  glob.glob("/etc/apt/sources.list.d/*.sources"))
     for number, path in enumerate(path for path in machine if os.path.isfile(path)):
-        with open(path, encoding="utf-8") as file:
-            text = file.read()
-        text = re.sub(r"^Types:.*$", "Types: deb-src", text, flags=re.M)
-        text = re.sub(r"^deb(\s)", r"deb-src\1", text, flags=re.M)
-        with open(os.path.join(state, "sources", f"{number:02}-{os.path.basename(path)}"), "w") as file:
-            file.write(text)
+        text = re.sub(r"^Types:.*$", "Types: deb-src", pathlib.Path(path).read_text(encoding="utf-8"), flags=re.M)
+        pathlib.Path(state, "sources", f"{number:02}-{os.path.basename(path)}").write_text(
+            re.sub(r"^deb(\s)", r"deb-src\1", text, flags=re.M))
     return apt(cache, "update")
 
 
@@ -138,15 +122,8 @@ def fetch(cache, source, version):
     listed = vouched(cache, source, version)
 
     def differing():
-        wrong = []
-        for name, (size, digest) in listed.items():
-            path = os.path.join(downloads, name)
-            if os.path.exists(path):
-                with open(path, "rb") as file:
-                    content = file.read()
-                if len(content) != size or hashlib.sha256(content).hexdigest() != digest:
-                    wrong.append(name)
-        return wrong
+        return [name for name, vouched_for in listed.items() if os.path.exists(path := os.path.join(downloads, name))
+                and (len(content := pathlib.Path(path).read_bytes()), hashlib.sha256(content).hexdigest()) != vouched_for]
 
     if wrong := differing():
         sys.exit(f"release_sources.py: {', '.join(wrong)} in {downloads} is not what Debian's signed index says "
@@ -172,9 +149,9 @@ def fetch(cache, source, version):
 def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
-    cache, into = support.facts(argv[0])["sources_cache"], argv[1]
-    for _dsc, (source, version) in sorted(wanted(argv[2:]).items()):
-        downloads, names = fetch(cache, source, version)
+    facts, into = support.facts(argv[0]), argv[1]
+    for _dsc, (source, version) in sorted(wanted(argv[2:], facts["version"]).items()):
+        downloads, names = fetch(facts["sources_cache"], source, version)
         for name in names:
             shutil.copyfile(os.path.join(downloads, name), os.path.join(into, name))
             os.chmod(os.path.join(into, name), 0o644)

@@ -1,24 +1,18 @@
 #!/usr/bin/python3
 """Makes release archives the same whoever packs them, and wherever.
 
-CPack, as CMake 3.25 has it, writes the packer's own ids into a .tar.gz's
-entries and into each .zip entry's Unix extra field, and takes the entries
-in the order the file system lists them; it gives entries, and a .deb's
-members, the modes the packer's umask left; it writes a .zip entry's DOS
-date in the packer's time zone; and it counts directories, whose sizes
-differ from one file system to another, into a .deb's Installed-Size. So
-each entry of a .tar.gz or .zip is given to root (uid and gid 0), put in
-name order, and given mode 644, or 755 where anyone may run it or it is a
-directory; a .zip entry's DOS date is its time in UTC; each member of a
-.deb has mode 644, as dpkg-deb writes them; and a .deb's Installed-Size is
-counted as dpkg-gencontrol counts it: each file in KiB, rounded up, and 1
-KiB for anything else.
+CPack, as CMake 3.25 has it, writes the packer's ids into a .tar.gz's and
+a .zip's entries, in the order the file system lists them, with the modes
+the packer's umask left; a .zip entry's DOS date in the packer's time zone;
+and counts directories, whose sizes differ between file systems, into a
+.deb's Installed-Size. So each .tar.gz and .zip entry is given to root, put
+in name order, and given mode 644 (755 for a directory or what anyone may
+run); a .zip entry's DOS date is its time in UTC; each member of a .deb has
+mode 644, and its Installed-Size is counted as dpkg-gencontrol counts it.
 
-What ends each of these: CMake 4.3 gives archive entries to root itself
-(policy CMP0206), so the ids go once greeting requires 4.3 in
-cmake_minimum_required. No CMake release yet does the rest; each can go
-when the oldest CMake that greeting takes does it, as .ci/reproducible then
-shows with the rewrite dropped.
+CMake 4.3 gives archive entries to root itself (policy CMP0206): the ids
+go once greeting requires it. The rest can go when the oldest CMake that
+greeting takes does it, as .ci/reproducible then shows.
 
 Usage: reproducible_archive.py ARCHIVE...   each a .tar.gz, .zip or .deb, rewritten in place
 """
@@ -93,8 +87,7 @@ def zip_archive(path):
 
 
 def debian_package(path):
-    with open(path, "rb") as file:
-        package = file.read()
+    package = pathlib.Path(path).read_bytes()
     members, at = [], 8  # after "!<arch>\n"
     while at < len(package):
         header = package[at : at + 60]

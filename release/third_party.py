@@ -4,22 +4,19 @@ code of other projects linked into its program, and a bill of materials
 (CycloneDX 1.6), from the link itself and the packing machine's Debian
 packages.
 
-The linker's map (-Map) names every object file it loaded and every archive
-member it took; dpkg says which Debian package each came from, at which
-version, and which source package that was built from (its Source field),
-and whose code it holds (its Built-Using field, where it only repackages
-another's: the cross and MinGW-w64 toolchains' libraries). LICENCES says
-what each linked member is under, by the member: read from each one's
-source, its header and, where Debian's copyright file is machine-readable
-(mingw-w64's), the stanza that names it (check_packages.py holds it to that
-source). Where a member's licence asks that its source go with the program,
-the bill marks that source package as in the release
-(greeting:source-in-release, the .dsc's name: release_sources.py reads it),
-and the notices say where it is. Each source package's copyright file, as
-Debian ships it in a binary package of that source, is its notice, with
-every licence under /usr/share/common-licenses it points to, whole. The
-bill names the operating system the packages come from (its
-/etc/os-release), and Windows' own DLLs that the program imports.
+The linker's map names every object file and archive member the link took;
+dpkg says which Debian package each came from, at which version, the source
+package it was built from (Source) and whose code it holds (Built-Using,
+where it only repackages another's: the cross and MinGW-w64 toolchains'
+libraries). LICENCES says what each linked member is under, as its own
+source says (check_packages.py holds it to that source). Where a licence
+asks that the source go with the program, the bill marks that source
+package as in the release (greeting:source-in-release, the .dsc's name,
+which release_sources.py reads), and the notices say where it is. Each
+source package's copyright file, as Debian ships it, is its notice, with
+every licence under /usr/share/common-licenses it points to. The bill names
+the operating system (/etc/os-release), and the DLLs a Windows program
+imports.
 
 Usage: third_party.py FACTS MAP STAGED PACKAGE
 FACTS is the build's build-facts.json; STAGED the staged install, where the
@@ -31,6 +28,7 @@ import datetime
 import hashlib
 import json
 import os
+import pathlib
 import re
 import subprocess
 import sys
@@ -91,8 +89,7 @@ def linked_parts(map_path):
     """{file: [member...]}: every object file and archive the link took
     anything from, by real path, with the members taken from an archive
     (none for an object file)."""
-    with open(map_path, encoding="utf-8", errors="replace") as file:
-        text = file.read()
+    text = pathlib.Path(map_path).read_text(encoding="utf-8", errors="replace")
     parts = collections.defaultdict(set)
     for archive, member in re.findall(r"^(/[^\s(]+\.a)\(([^)]+)\)", text, re.M):
         parts[os.path.realpath(archive)].add(member)
@@ -223,8 +220,7 @@ def notices_text(facts, package_name, packages, sources):
         path, whose = copyright_file(source_name)
         shown.setdefault(path, []).append(f"{source_name} (as {whose} ships it)")
     for path, named in shown.items():
-        with open(path, encoding="utf-8") as file:
-            copyright_text = file.read()
+        copyright_text = pathlib.Path(path).read_text(encoding="utf-8")
         lines += ["=" * 79, f"{', '.join(named)}: {path}", "=" * 79, copyright_text.rstrip("\n"), ""]
         for licence in re.findall(rf"{COMMON_LICENCES}/([A-Za-z0-9.+-]*[A-Za-z0-9+])", copyright_text):
             licence = os.path.realpath(os.path.join(COMMON_LICENCES, licence))

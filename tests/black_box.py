@@ -4,19 +4,16 @@ runner that proves them on every platform.
 
 Usage: black_box.py list
        black_box.py run CASE FACTS [--platform=PLATFORM] [--program=PATH] [--launcher LAUNCHER...]
-FACTS is the build's build-facts.json: the platform greeting is built for,
-the program, and the launcher that starts it here, if any: the
-toolchain's emulator (QEMU, the Wine runner, Node's WASI), a checker such as
-valgrind, or the OCI runner, which runs greeting's container image, of the
-host's platform or of PLATFORM (linux/arm64, say), under QEMU. --program
-and --launcher run another program, or under another launcher. A case
-that cannot run here exits 77, saying why (tests/support.py). What a
-launcher says of the run it appends to GREETING_EMULATOR_LOG's file. A
-launcher that can run nothing on this machine says why in one line
-beginning "unusable here: ", there or on standard error, and exits 125: the
-case is skipped. One whose emulator failed under the run (crashed or hung)
-says why in one line beginning "emulator failed: ", and exits 125: the case
-is run again from nothing.
+FACTS (build-facts.json) names the platform, the program and its launcher,
+if any: the toolchain's emulator (QEMU, the Wine runner, Node's WASI),
+valgrind, or the OCI runner, which runs the container image of the host's
+platform or of PLATFORM (linux/arm64, say). --program and --launcher run
+another program, or under another launcher. A case that cannot run here
+exits 77, saying why. A launcher appends what it says of the run to
+GREETING_EMULATOR_LOG's file; it exits 125 with a line beginning
+"unusable here: " where it can run nothing here (the case is skipped), or
+"emulator failed: " where its emulator crashed or hung under the run (the
+case is run again from nothing).
 """
 
 import argparse
@@ -55,8 +52,7 @@ EMULATOR_FAILED = "emulator failed: "
 ATTEMPTS = 4  # runs of a case whose emulator fails under it
 
 
-# What a run that does not start may give: anything on standard error, and
-# any status but success.
+# What a run that does not start may give.
 ANYTHING, ANY_FAILURE = object(), object()
 SHOWN = {id(ANYTHING): "anything", id(ANY_FAILURE): "any status but 0, or a signal"}
 
@@ -242,8 +238,7 @@ CASES = [
 
 
 def blocked_on(pipe):
-    """Whether a process waits to write to this pipe as its standard output
-    (Linux: a thread's wait channel is the pipe's write)."""
+    """Whether a process waits to write to this pipe as its standard output."""
     inode = os.fstat(pipe).st_ino
     for pid in filter(str.isdigit, os.listdir("/proc")):
         with contextlib.suppress(OSError):  # gone, or not ours to look at
@@ -279,9 +274,8 @@ def screen(text, hint):
 
 
 def open_stdout(case, out_path):
-    """Greeting's standard output as the case says: (the descriptor to give
-    it, the descriptor to read it back through or None, how many bytes the
-    pipe already holds)."""
+    """Greeting's standard output, where to read it back (or None), and how
+    many bytes the pipe already holds."""
     reader, stdout, filler = None, None, 0
     if case.stdout in ("pipe", "full_pipe", "full_nonblocking_pipe", "gone_reader"):
         reader, stdout = os.pipe()
@@ -310,8 +304,7 @@ def open_stdout(case, out_path):
 
 
 def open_stderr(case):
-    """Greeting's standard error as the case says: (the descriptor or socket
-    to give it, the one to read it back through)."""
+    """Greeting's standard error, and where to read it back (or None)."""
     if case.stderr == "datagram":
         reader, stderr = socket.socketpair(socket.AF_UNIX, socket.SOCK_DGRAM)
         return stderr.detach(), reader
@@ -323,8 +316,8 @@ def open_stderr(case):
 
 
 def child_setup(case):
-    """What the child does before it starts greeting (or its launcher): the
-    case's signal dispositions, limits and closed descriptors."""
+    """The case's signal dispositions, limits and closed descriptors, set in
+    the child before it starts greeting (or its launcher)."""
     def in_child():
         signal.pthread_sigmask(signal.SIG_SETMASK, set())
         for number in (signal.SIGPIPE, signal.SIGXFSZ):
@@ -340,9 +333,8 @@ def child_setup(case):
 
 
 def greet(case, command, scratch, out_path, facts):
-    """Starts greeting as the case says. Returns how many bytes its pipe held
-    before it started, what reached standard output, each write to standard
-    error, and its status (negative: the signal that ended it)."""
+    """Starts greeting as the case says: how many bytes its pipe held first,
+    and (standard output, each write to standard error, status)."""
     stdout, out_reader, filler = open_stdout(case, out_path)
     stderr, err_reader = open_stderr(case)
     env = case.env
@@ -378,10 +370,8 @@ def greet(case, command, scratch, out_path, facts):
                 writes.append(err_reader.recv(65536, socket.MSG_DONTWAIT))
         err_reader.close()
     if case.stdout in ("file", "close_failing_file"):
-        descriptor = os.open(out_path, os.O_RDONLY)
-        out = os.read(descriptor, 65536)
-        with contextlib.suppress(OSError):
-            os.close(descriptor)
+        with contextlib.suppress(OSError), open(out_path, "rb") as file:  # whose close fails, for the latter
+            out = file.read()
     if case.stdout == "console":
         out = screen(out, facts["hints"]["pyte"])
     # An empty write (valgrind makes one) carries nothing.
@@ -405,8 +395,7 @@ def expected(platform, case, filler):
 
 
 def tightest_data_limit(platform, command, scratch, facts):
-    """The smallest data limit, to a page, under which greeting starts and
-    greets, or None if it does not even under the largest."""
+    """The smallest data limit, to a page, under which greeting greets, or None."""
     plain = Case("probe")
 
     def greets(limit):

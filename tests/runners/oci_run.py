@@ -1,43 +1,32 @@
 #!/usr/bin/python3 -B
-"""Runs greeting's container image with an OCI runtime (runc), as a
-container runs it, but with greeting's standard input, output and error
-this runner's own: the container image preset's launcher for the table of
-cases.
+"""Runs greeting's container image with runc, as a container runs it, but
+with this runner's standard input, output and error: the oci preset's
+launcher for the table of cases.
 
-- The image of the platform asked for is read from the archive, its one
-  layer unpacked once, beside the archive, into a root file system that
-  every run shares, read-only; another architecture's program runs there
-  under QEMU, as the kernel's binfmt_misc entries have it
-  (.ci/register-binfmt).
-- Each run is runc's own default container (as runc writes it), running the image's
-  entrypoint, with this runner's arguments after it, as the image's user,
-  with this runner's environment, and its file-size and data limits (OCI
-  rlimits), raised again for the runner and runc themselves.
-- runc runs the container detached (-d), where it hands the container the
-  descriptors it was given, as they are: in the foreground it would put
-  pipes of its own between them. Its state is a short path of its own
-  under /tmp, removed afterwards. The runner is the children's subreaper,
-  so greeting, once runc has gone, is its child: it waits for greeting, at
-  most a minute, and ends as greeting ended, with its status or by its
-  signal.
-- A standard stream closed here stays closed for greeting: held by
-  /dev/null while the runner works, so that nothing it opens lands there,
-  and closed again in runc's process.
+- The platform's layer is unpacked once, beside the archive, into a root
+  file system every run shares, read-only; another architecture's program
+  runs there under QEMU (.ci/register-binfmt).
+- Each run is runc's own default container (runc spec), running the image's
+  entrypoint with this runner's arguments, as the image's user, with its
+  environment and its file-size and data limits (OCI rlimits), which the
+  runner and runc themselves do without.
+- runc runs it detached, where it hands the container its descriptors as
+  they are (in the foreground it would put pipes between them), with its
+  state at a short path under /tmp. As the children's subreaper, the runner
+  waits for greeting, at most a minute, and ends as it ended.
+- A closed standard stream stays closed for greeting (closed_streams.py).
 
-greeting runs as the first process of its PID namespace, as in any
-container, and the kernel sends that process no signal it has not asked
-for: a reader that has gone, or the file-size limit, refuses the write
-instead of ending greeting.
-
-Where runc cannot set up any container here (in a chroot, whose root is
-no mount point), the runner says so in one line beginning
-"unusable here: ", in the file GREETING_EMULATOR_LOG names, or else on
-standard error, and exits 125: the case is then skipped.
+greeting is the first process of its PID namespace, which the kernel sends
+no signal it has not asked for: a reader that has gone, or the file-size
+limit, refuses the write instead of ending it. Where runc can set up no
+container (a chroot, whose root is no mount point), the runner says so in a
+line beginning "unusable here: " (GREETING_EMULATOR_LOG's file, or standard
+error) and exits 125.
 
 Usage: oci_run.py RUNC TAG PLATFORM IMAGE [ARG...]
-IMAGE is the OCI image archive, TAG the tag of the image index in it,
-PLATFORM the image's (linux/arm64, say). Exits with greeting's status; 125
-if the container could not be started, or greeting did not end in time.
+IMAGE is the OCI image archive, TAG its image index's, PLATFORM the image's
+(linux/arm64, say). Exits with greeting's status; 125 if the container
+could not be started, or greeting did not end in time.
 """
 
 import contextlib
@@ -45,6 +34,7 @@ import ctypes
 import fcntl
 import json
 import os
+import pathlib
 import resource
 import signal
 import subprocess
@@ -74,8 +64,7 @@ def say(line):
 
 
 def root_file_system(image, tag, platform):
-    """The image's config for the platform, and its layer, unpacked once
-    beside the archive; None, None where the image holds no such platform."""
+    """The platform's config and unpacked layer, or None, None."""
     with support.OciArchive(image) as archive:
         images = archive.images(tag)
         if platform not in images:
@@ -97,8 +86,7 @@ def run_config(runc, image_config, root, arguments, limits):
     """runc's own default container, running greeting as the image says."""
     with tempfile.TemporaryDirectory() as scratch:
         subprocess.run([runc, "spec", "--bundle", scratch], check=True)
-        with open(os.path.join(scratch, "config.json")) as file:
-            config = json.load(file)
+        config = json.loads(pathlib.Path(scratch, "config.json").read_text())
     process = config["process"]
     uid, gid = (int(part) for part in image_config.get("User", "0:0").split(":"))
     process.update(terminal=False, user={"uid": uid, "gid": gid}, cwd="/",
@@ -142,8 +130,7 @@ def main(argv):
         try:
             if started.returncode:
                 return COULD_NOT_START
-            with open(pid_file) as file:
-                pid = int(file.read())
+            pid = int(pathlib.Path(pid_file).read_text())
             deadline = time.monotonic() + TIME_LIMIT
             while (ended := os.waitpid(pid, os.WNOHANG))[0] == 0:
                 if time.monotonic() > deadline:

@@ -2,40 +2,36 @@
 """Runs a Windows program under Wine, dependably: the Windows toolchains'
 emulator (CMAKE_CROSSCOMPILING_EMULATOR).
 
-Wine is an emulator the tests cannot take on trust: 32-bit Wine under QEMU's
-user-mode emulator now and then hangs outright, its helper processes crash
-and say so on the standard error they would share with the program, and hung
-ones outlive whoever started them. This runner stands between the tests and
-Wine so that a verdict is about the program alone:
+32-bit Wine under QEMU now and then hangs, its helpers crash and say so on
+the standard error they would share with the program, and hung ones outlive
+whoever started them. So that a verdict is about the program alone:
 
-- The program gets this runner's standard input and output as they are, so a
-  pipe, a file, a device or a terminal (a Windows console there) is what the
-  program writes to. Only standard error is kept apart: Wine's cmd opens this
-  runner's standard error anew for the program (through /proc, which cannot
-  open a socket), and whatever Wine and QEMU print goes to a scratch file.
+- The program gets this runner's standard input and output as they are.
+  Only standard error is kept apart: Wine's cmd opens this runner's anew
+  for the program (through /proc), and what Wine and QEMU print goes to a
+  scratch file.
 - Every start has a time limit, and is taken for hung sooner if none of the
-  prefix's processes uses any CPU time for a while. A start that completes
-  is the verdict, whatever its bytes and status. One that hangs, or that the
-  emulator kills (the Wine loader dies by a signal), perhaps after the
-  program has written, is not retried here: what it wrote to a pipe cannot
-  be taken back, so the runner ends every process of the prefix, says
-  "emulator failed: " and why in one line, and exits 125, and the caller
-  runs the whole case again from nothing. Making the prefix, which touches
-  no descriptor of the caller's, is retried here.
-- Interrupted, it ends every process of the prefix.
-- It runs Wine on one CPU: QEMU's user-mode emulation of Wine's threads
-  hangs far less often there.
+  prefix's Windows processes uses any CPU time for a while. A start that
+  completes is the verdict. One that hangs or whose emulator is killed,
+  perhaps after the program has written, cannot be taken back, so the
+  runner ends every process of the prefix, says "emulator failed: " and
+  why in one line, exits 125, and the caller runs the case again from
+  nothing. Making the prefix, which touches no descriptor of the caller's,
+  is retried here.
+- It runs Wine on one CPU, where QEMU's emulation of Wine's threads hangs
+  far less often; interrupted, it ends every process of the prefix.
 
 Usage: wine_run.py [--win32] WINE PROGRAM [ARG...]
-Exits with the program's status, or 125 if the start did not complete. The prefix is
-`wineprefix` beside PROGRAM, made on first use (a 32-bit one with --win32);
-one start at a time runs in it. What the runner did (a failed start and
-why, retries of making the prefix) is appended to the file GREETING_EMULATOR_LOG names, or else to
-`wineprefix.log`.
+Exits with the program's status, or 125. The prefix is `wineprefix` beside
+PROGRAM, made on first use (32-bit with --win32), one start at a time.
+What the runner did is appended to GREETING_EMULATOR_LOG's file, or else
+to `wineprefix.log`.
 """
 
+import contextlib
 import fcntl
 import os
+import pathlib
 import re
 import shutil
 import signal
@@ -47,18 +43,15 @@ import time
 from closed_streams import hold_closed_streams
 
 ATTEMPTS = 4
-# Seconds. Under QEMU's user-mode emulation, 32-bit Wine takes many times as
-# long as it does natively, to start a program and most of all to make a
-# prefix; the limits leave room for that. At worst, making the prefix takes
-# ATTEMPTS x BOOT_LIMIT, and the case, run again from nothing as often by
-# black_box.py, ATTEMPTS x RUN_LIMIT: 1200 s in all, within ctest's default
-# limit of 1500 s per test.
+# Seconds: under QEMU, 32-bit Wine is many times slower, most of all making
+# a prefix. At worst, ATTEMPTS x BOOT_LIMIT, then the case run again from
+# nothing as often by black_box.py, ATTEMPTS x RUN_LIMIT: 1200 s, within
+# ctest's default limit of 1500 s a test.
 RUN_LIMIT = 120
 BOOT_LIMIT = 180
-# A hung start sits blocked: none of the prefix's Windows processes gets any
-# CPU time (the Wine server still wakes for its timers), while a working one
-# never idles for long.
-IDLE_LIMIT = 20  # seconds
+# A hung start gets no CPU time in any Windows process (the Wine server
+# still wakes for its timers); a working one never idles for long.
+IDLE_LIMIT = 20
 GAVE_UP = 125
 PREFIX_WORKS = 7  # what cmd /c exit 7 gives in a prefix that works
 
@@ -76,14 +69,11 @@ def prefix_processes(wine_prefix, server=True):
     for entry in filter(str.isdigit, os.listdir("/proc")):
         if int(entry) == os.getpid():
             continue
-        try:
-            with open(f"/proc/{entry}/environ", "rb") as file:
-                environment = file.read().split(b"\0")
+        with contextlib.suppress(OSError):  # gone, or not ours to read
+            environment = pathlib.Path(f"/proc/{entry}/environ").read_bytes().split(b"\0")
             executable = os.path.basename(os.readlink(f"/proc/{entry}/exe"))
-        except OSError:  # gone, or not ours to read
-            continue
-        if marker in environment and re.match(r"(wine|qemu-)", executable):
-            if server or not executable.startswith("wineserver"):
+            if marker in environment and re.match(r"(wine|qemu-)", executable) and (
+                    server or not executable.startswith("wineserver")):
                 found.append(int(entry))
     return found
 
@@ -92,15 +82,12 @@ def end_prefix_processes(wine_prefix):
     """Ends them all, hung ones too (wineserver -k does not), and says how many."""
     ended = set()
     for _ in range(50):
-        processes = prefix_processes(wine_prefix)
-        if not processes:
+        if not (processes := prefix_processes(wine_prefix)):
             break
         for pid in processes:
-            try:
+            with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
                 ended.add(pid)
-            except ProcessLookupError:
-                pass
         time.sleep(0.1)
     else:
         note(wine_prefix, f"processes of {wine_prefix} still running: {prefix_processes(wine_prefix)}")
@@ -111,12 +98,9 @@ def cpu_time(processes):
     """The CPU time these processes have used, in clock ticks."""
     total = 0
     for pid in processes:
-        try:
-            with open(f"/proc/{pid}/stat", encoding="ascii", errors="replace") as file:
-                fields = file.read().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        total += int(fields[11]) + int(fields[12])  # utime, stime
+        with contextlib.suppress(OSError):
+            fields = pathlib.Path(f"/proc/{pid}/stat").read_text(errors="replace").rsplit(")", 1)[1].split()
+            total += int(fields[11]) + int(fields[12])  # utime, stime
     return total
 
 
@@ -141,9 +125,7 @@ def wait_for(process, wine_prefix, limit):
 
 
 def tail(path, lines=5):
-    with open(path, encoding="utf-8", errors="replace") as file:
-        text = file.read().splitlines()[-lines:]
-    return "".join(f"\n    {line}" for line in text)
+    return "".join(f"\n    {line}" for line in pathlib.Path(path).read_text(errors="replace").splitlines()[-lines:])
 
 
 def attempt_all(wine_prefix, what, start, limit, verdict=lambda status: True, attempts=ATTEMPTS):
@@ -163,10 +145,8 @@ def attempt_all(wine_prefix, what, start, limit, verdict=lambda status: True, at
                     reason = f"it ended with status {status}"
                 else:
                     reason = f"the emulator was killed by {signal.Signals(-status).name}"
-            try:  # first what was started, so it starts nothing more
+            with contextlib.suppress(ProcessLookupError):  # first what was started, so it starts nothing more
                 os.killpg(process.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
             ended = end_prefix_processes(wine_prefix)
             process.wait()
             said = f"{reason}; ended {ended} processes of the prefix; Wine and QEMU said:{tail(emulator_log.name)}"
