@@ -102,9 +102,8 @@ def only(pattern):
 
 @contextlib.contextmanager
 def throwaway_signer(facts, directory):
-    """A code-signing certificate valid for a day, and an RFC 3161
-    time-stamping authority on this machine's loopback: the cpack -D
-    arguments that sign with them."""
+    """cpack's arguments that sign with a day's certificate, time-stamped by
+    an RFC 3161 authority on the loopback."""
     os.makedirs(directory)
     certificate, timestamper = os.path.join(directory, "signer"), os.path.join(directory, "tsa")
     for path, name, usage in ((certificate, "signer", "codeSigning"), (timestamper, "TSA", "critical,timeStamping")):
@@ -220,10 +219,9 @@ def readelf(facts, program, *options):
 
 
 def contents(facts):
-    """Each package holds the layout its users know, stripped, and linked as
-    it ships: the .deb dynamic and position-independent, declaring its
-    libraries; a static program with no loader, and static-pie where glibc
-    can relocate it."""
+    """Each package holds the layout its users know, stripped, linked as it
+    ships: the .deb dynamic, declaring libc6; a static program with no
+    loader, static-pie where glibc can relocate it."""
     failures = []
     for package, name, root in every_root(facts):
         kind = "image" if kind_of(package) == "tar" else kind_of(package)
@@ -255,12 +253,9 @@ def contents(facts):
 
 
 def hardening(facts):
-    """hardening-check finds in each Linux program all it can see: in the
-    .deb's, Debian's five (PIE, stack protector, fortified functions,
-    read-only relocations, immediate binding); in a static program, which
-    it takes for a library and in which it finds no symbols to tell a
-    canary by (greeting.stack_protected does), read-only relocations, and
-    immediate binding where glibc can relocate it."""
+    """hardening-check finds Debian's five in the .deb's program; in a static
+    one, where it sees no symbols to tell a canary by, read-only relocations,
+    and immediate binding where glibc can relocate it."""
     failures = []
     for package, name, root in every_root(facts):
         program = os.path.join(root, facts["installed"]["program"])
@@ -298,10 +293,8 @@ def describe_pe(headers):
 
 
 def windows_exe(facts):
-    """The executable in the zip has exactly the headers and imports of its
-    baseline (its ASLR, DEP and high-entropy ASLR flags among them), the
-    packing date as its time stamp, its version resource, and its manifest,
-    which asks to run as the invoker."""
+    """The zip's executable has exactly its baseline's headers and imports,
+    the packing date as its time stamp, its version resource and manifest."""
     [(_, _, root)] = every_root(facts)
     program = os.path.join(root, facts["installed"]["program"])
     failures = []
@@ -358,9 +351,8 @@ def lintian_clean(facts):
 
 
 def sources(facts):
-    """The source package lands in the build tree, leaves the source tree
-    as it was, and holds exactly the files of the source tree that git does
-    not ignore, each with the mode git gives it."""
+    """The source package leaves the source tree as it was, and holds
+    exactly the files git does not ignore, 644 or 755."""
     source_dir = facts["source_dir"]
     if not os.path.isdir(os.path.join(source_dir, ".git")):
         raise Skipped(f"{source_dir} is no git work tree, whose files the source package is held to")
@@ -419,10 +411,9 @@ def header_licences(path):
 
 
 class SourceTree:
-    """A Debian source package, fetched and unpacked once into the cache, to
-    read each linked member's licence from: its file's header and, where
-    Debian's copyright file is machine-readable, the last stanza that names
-    that file, unless the header is finer than a stanza for every file."""
+    """A Debian source package, unpacked once in the cache, that gives a
+    member's licence by its file's header and the copyright file's last
+    stanza naming it, unless the header is finer than a catch-all stanza."""
 
     def __init__(self, facts, name, version):
         downloads, files = fetch(facts["sources_cache"], name, version)
@@ -465,9 +456,8 @@ class SourceTree:
         return term, matched == ["*"]
 
     def licence_of(self, member, machine):
-        """The SPDX terms of a linked member, or None where no one source
-        file, or no files that agree, can be told from its name (the
-        machine's own, where there are several)."""
+        """A member's SPDX terms, or None where its source files (the
+        machine's own, where there are several) do not agree or say none."""
         stem = re.sub(r"^lib(32|64)_lib\w+?_a-", "", os.path.splitext(member)[0])
         paths = self.files.get(stem, [])
         own = [path for path in paths if any(f"/{name}/" in path for name in MACHINE_DIRECTORIES.get(machine, ()))]
@@ -503,14 +493,12 @@ def dpkg_field(package, field):
 
 
 def third_party(facts):
-    """Each package's notices and bill name the code of other projects
-    linked into its program: every part of the link (the host's, as its map
-    gives it), each binary package at the version dpkg gives, tied to the
-    source package it is built from and whose code it holds, each member
-    under the licence its own source gives it, the operating system they
-    come from, the DLLs a Windows program imports; with NTIA's minimum
-    elements. The notices hold each code's copyright file and every licence
-    it points to, and say where the source is that goes with the release."""
+    """Each package's notices and bill name every part of the link (as the
+    map gives it), each Debian package at dpkg's version, tied to its
+    sources, each member under the licence its own source gives it, the
+    operating system, the DLLs a Windows program imports, and NTIA's minimum
+    elements; the notices hold each copyright file and the licences it names,
+    and say where the source is that goes with the release."""
     failures = []
     with open("/etc/os-release", encoding="utf-8") as file:
         os_release = {key: value.strip('"') for key, value in re.findall(r"^(\w+)=(.*)$", file.read(), re.M)}
@@ -667,10 +655,9 @@ def shown_in(listing, part, members):
 
 
 def bill_of_materials(facts):
-    """The bill of materials in each package is valid CycloneDX 1.6, by the
-    format's own published schema; each licence it names is on the SPDX
-    list that schema carries, or the bill's own (LicenseRef-); and each
-    package URL is as the package-url project's own parser writes it."""
+    """Each bill is valid by CycloneDX 1.6's own schema, names licences on
+    its SPDX list (or LicenseRef-), and package URLs as packageurl-js
+    writes them."""
     try:
         import jsonschema
     except ImportError:
@@ -714,11 +701,9 @@ def fetch_sources(facts, facts_path, *packages):
 
 
 def release_sources(facts):
-    """The Debian source packages that the bills put in the release are had
-    whole, as Debian's signed index vouches for each file, at the versions
-    linked, with mode 644, and unpack; one that cannot be had stops it,
-    saying why; so does one changed in the cache, even with its .dsc
-    changed to match; and a zip among the packages is read too."""
+    """The sources the bills name are had whole, as linked, mode 644, and
+    unpack; one that cannot be had stops the release, saying why, as does
+    one changed in the cache, .dsc and all; a zip's bills are read too."""
     packages = [package for package in made(facts) if kind_of(package) in ("tar.gz", "tar")]
     done, into = fetch_sources(facts, facts["_path"], *packages)
     fetched, failures = done.stdout.split(), [] if done.returncode == 0 else [f"release_sources.py: {done.stderr}"]
@@ -769,11 +754,9 @@ def release_sources(facts):
 
 def signed_release(facts):
     """sign-release signs each file SHA256SUMS lists, and SHA256SUMS, with
-    the key GREETING_RELEASE_KEY names: FILE.asc, detached and ASCII-armoured,
-    which gpgv takes with that key's public half, and refuses once a byte of
-    the file changes. The GnuPG home, where gpg-agent makes its socket, is
-    a short path of its own under /tmp, whatever the build tree's path (a
-    socket's path holds at most 107 bytes)."""
+    GREETING_RELEASE_KEY: FILE.asc, armoured, which gpgv takes with the
+    public key, and refuses once a byte changes. The GnuPG home, where
+    gpg-agent makes its socket, is a short path under /tmp."""
     release = fresh(facts["packages"], "signing", "release")
     names = [f"greeting-{facts['version']}.tar.gz", f"greeting-{facts['version']}-oci.tar", "SHA256SUMS"]
     for name in names[:2]:
@@ -805,14 +788,12 @@ def signed_release(facts):
 
 
 def image(facts):
-    """The container image archive holds one image a platform, under one
-    index tagged VERSION, as OCI, containerd and Docker's classic store
-    each read it: each config names the platform its program is for, runs
-    it as a user other than root, and carries the labels; each layer, of at
-    most 2.5 MiB, holds only root's files, every directory above them, the
-    program with mode 755 and the rest 644, and its program prints exactly
-    the greeting (under QEMU, for the other platforms); and the source image,
-    tagged VERSION-source, holds glibc's source, as the notices say."""
+    """The image archive holds an image a platform, under one index tagged
+    VERSION, as OCI, containerd and Docker's classic store read it: each
+    config names its program's platform and a user not root; each layer, of
+    at most 2.5 MiB, holds root's files and their directories, and a program
+    that prints exactly the greeting (under QEMU, for others); the source
+    image, VERSION-source, holds glibc's source."""
     version, failures = facts["version"], []
     with support.OciArchive(the_image(facts)) as oci:
         index = json.loads(oci.read("index.json"))
@@ -876,9 +857,8 @@ def image(facts):
 
 
 def left_out(facts):
-    """The image's platforms whose program may not ship, as their glibc's
-    source cannot be had from this machine's mirror: release_sources.py,
-    given that platform's tarball, says so (status 3)."""
+    """The image's platforms left out, as this mirror cannot give their
+    glibc's source (release_sources.py's status 3)."""
     found = set()
     for platform, build in zip(facts["image_platforms"][1:], facts["image_builds"][1:]):
         done = fetch_sources(facts, facts["_path"], *glob.glob(os.path.join(build, "packed", "*.tar.gz")))[0]
@@ -903,10 +883,8 @@ def can_run_containers():
 
 @contextlib.contextmanager
 def podman(facts):
-    """podman as a user runs it, with its images in the build tree and its
-    run-time state at a short path of its own (it takes at most 50
-    characters): runc on cgroupfs, the vfs driver, and no limit raised, as
-    works on any of these machines' cgroups and kernels."""
+    """podman with its images in the build tree, its run-time state at a
+    short path (at most 50 characters), runc on cgroupfs and vfs."""
     can_run_containers()
     root = os.path.join(facts["packages"], "podman")
     shutil.rmtree(root, ignore_errors=True)
@@ -925,11 +903,10 @@ def run_image(*command):
 
 
 def podman_run(facts):
-    """podman loads the image archive as a user would, finds in it the
-    entrypoint, the user, the labels and the platform, and runs it, of the
-    host's platform and of another, printing exactly the greeting; given
-    greeting's own descriptors (--log-driver=passthrough), a refused write
-    gives greeting's status and its line, as the README says."""
+    """podman loads the archive, finds its entrypoint, user, labels and
+    platform, and runs the host's image and another's, printing exactly the
+    greeting; >/dev/full gives podman's status, but with
+    --log-driver=passthrough greeting's, and its line."""
     version, failures = facts["version"], []
     with podman(facts) as command:
         loaded = output_of(*command, "load", "--input", the_image(facts))
@@ -1004,11 +981,9 @@ def docker_daemon_stop(facts):
 
 
 def docker_run(facts):
-    """Docker loads the image archive (its classic store reads
-    manifest.json), and runs every platform's image it loaded, each
-    printing exactly the greeting, as user 65532; the Docker client carries
-    greeting's output itself: a full device is its own write error (status
-    1), a closed standard output it ignores, as the README says."""
+    """Docker loads the archive (manifest.json) and runs each platform's
+    image as user 65532, printing exactly the greeting; its client reports
+    a full device itself (1), and ignores a closed standard output (0)."""
     command = [facts["tools"]["docker"], "--host", f"unix://{docker(facts)[1]}/docker.sock"]
     loaded = re.findall(r"^Loaded image: (\S+)$", output_of(*command, "load", "--input", the_image(facts)), re.M)
     version, failures = facts["version"], []
@@ -1032,9 +1007,8 @@ def docker_run(facts):
 
 
 def containerd_run(facts):
-    """containerd (the Docker daemon's own) imports the image archive under
-    its normalized name, and runs it, of the host's platform and of
-    another, printing exactly the greeting."""
+    """containerd imports the archive under its normalized name, and runs
+    the host's image and another's, printing exactly the greeting."""
     command = [facts["tools"]["ctr"], "--address", f"{docker(facts)[1]}/containerd/containerd.sock"]
     name = f"docker.io/library/greeting:{facts['version']}"
     output_of(*command, "images", "import", "--all-platforms", "--snapshotter", "native", the_image(facts))

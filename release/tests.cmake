@@ -16,8 +16,7 @@ greeting_fact(pe_baseline ${PROJECT_SOURCE_DIR}/tests/windows-$<IF:$<EQUAL:${CMA
 greeting_install_hint(hint jsonschema)
 greeting_fact(hints.jsonschema ${hint})
 
-# Every tool a check runs, found once, the build machine's own
-# (NO_CMAKE_FIND_ROOT_PATH), also where greeting is cross-built.
+# Every tool a check runs, the build machine's own, also when cross-built.
 set(node_modules PATHS /usr/local/lib/node_modules /usr/lib/node_modules NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 find_file(GREETING_CYCLONEDX_SCHEMA bom-1.6.SNAPSHOT.schema.json
   ${node_modules} PATH_SUFFIXES @cyclonedx/cyclonedx-library/res/schema)
@@ -37,9 +36,7 @@ set(have_osslsigncode ${GREETING_OSSLSIGNCODE})
 set(have_cyclonedx-schema ${GREETING_CYCLONEDX_SCHEMA})
 set(have_packageurl-js ${GREETING_PACKAGEURL_JS})
 
-# Each check, and the tools it needs, by the names tool-packages.txt gives
-# them. Packing signs greeting.exe with a throwaway certificate, and finds a
-# dynamic program's libraries for the .deb's dependencies.
+# Each check, and the tools it needs, as tool-packages.txt names them.
 set(pack "pack=")
 if(WIN32)
   set(pack "pack=openssl,osslsigncode")
