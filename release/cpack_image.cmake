@@ -1,12 +1,8 @@
-# Read by cpack's External generator once it has staged, stripped, the
-# install with its notices and bill (cpack_pre_build.cmake): packs each
-# other platform's build tree (release/CMakeLists.txt builds them) as its
-# static tarball, has release_sources.py fetch the Debian source packages
-# that go with each program, and oci_image.py write the image archive of
-# them all. A platform whose glibc source the mirror cannot give is left
-# out, image and tarball, saying so: it must not ship without it. The
-# tarballs ship beside the image. Every time in them is SOURCE_DATE_EPOCH,
-# which cpack_project.cmake sets.
+# Read by cpack's External generator once it has staged the install: packs
+# each other platform's tree as its tarball, fetches the sources that go
+# with each program (release_sources.py), and writes the image archive of
+# them all (oci_image.py). A platform whose glibc source the mirror cannot
+# give is left out, saying so: it must not ship without it.
 cmake_policy(VERSION 3.25)
 set(image "${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_GREETING_IMAGE_NAME}.tar")
 set(sources "${CPACK_TOPLEVEL_DIRECTORY}/sources")

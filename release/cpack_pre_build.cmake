@@ -1,14 +1,8 @@
-# Read by cpack after it has installed, stripped, what goes in a package,
-# and before it packs (not for the source package):
-# - Authenticode-signs greeting.exe with osslsigncode when a certificate
-#   and its key are given (GREETING_SIGNING_CERT, GREETING_SIGNING_KEY),
-#   time-stamped by an RFC 3161 authority where one is named
-#   (GREETING_SIGNING_TIMESTAMP_URL). The signing time it claims is
-#   SOURCE_DATE_EPOCH, so that the same key gives the same signed package,
-#   until time-stamped.
-# - Writes beside greeting's licence the notices of the code of other
-#   projects linked into the program as packed, and its bill of materials
-#   (third_party.py).
+# Read by cpack once it has staged, stripped, what a binary package holds:
+# signs greeting.exe where a certificate is given (claiming
+# SOURCE_DATE_EPOCH as the signing time, so the same key gives the same
+# package until time-stamped), then writes the notices and bill of the
+# program as packed (third_party.py).
 cmake_policy(VERSION 3.25)
 set(staged "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${CPACK_PACKAGING_INSTALL_PREFIX}")
 set(program "${staged}/${CPACK_GREETING_PROGRAM}")
@@ -30,8 +24,7 @@ if(CPACK_GREETING_SIGNING_CERT)
     file(REMOVE "${program}.signed")
     message(FATAL_ERROR "signing ${CPACK_GREETING_PROGRAM} failed:\n${output}")
   endif()
-  # Written over the program in place, so that it keeps the mode it was
-  # installed with.
+  # Written over in place, so the program keeps its mode.
   execute_process(COMMAND cat "${program}.signed" OUTPUT_FILE "${program}" COMMAND_ERROR_IS_FATAL ANY)
   file(REMOVE "${program}.signed")
   message(STATUS "${CPACK_GREETING_PROGRAM} is signed by ${CPACK_GREETING_SIGNING_CERT}")

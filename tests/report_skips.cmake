@@ -1,6 +1,4 @@
-# Run by ctest once all tests have run: ctest shows a skipped test as
-# "***Skipped" and no more, so this prints the reason each one left.
-# -D NOTES=directory of notes, one per skipped test, named after it
+# Run by ctest after the tests: why each skipped one was (-D NOTES=DIR).
 file(GLOB notes "${NOTES}/*")
 foreach(note IN LISTS notes)
   get_filename_component(test "${note}" NAME)

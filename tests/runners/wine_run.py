@@ -141,10 +141,8 @@ def attempt_all(wine_prefix, what, start, limit, verdict=lambda status: True, at
                     if attempt > 1:
                         note(wine_prefix, f"{what}: attempt {attempt} of {attempts} completed")
                     return status
-                if status >= 0:
-                    reason = f"it ended with status {status}"
-                else:
-                    reason = f"the emulator was killed by {signal.Signals(-status).name}"
+                reason = (f"it ended with status {status}" if status >= 0 else
+                          f"the emulator was killed by {signal.Signals(-status).name}")
             with contextlib.suppress(ProcessLookupError):  # first what was started, so it starts nothing more
                 os.killpg(process.pid, signal.SIGKILL)
             ended = end_prefix_processes(wine_prefix)
@@ -187,33 +185,24 @@ def make_prefix(wine, wine_prefix):
 
 
 def run_in_prefix(wine, wine_prefix, program, arguments):
-    for argument in arguments:
-        if re.search('["%]', argument):
-            sys.exit(f"wine_run.py: cmd cannot pass {argument!r} on unchanged")
-
-    # A closed standard stream stays closed for the program, closed again in
-    # Wine's process.
+    if unpassable := [argument for argument in arguments if re.search('["%]', argument)]:
+        sys.exit(f"wine_run.py: cmd cannot pass {unpassable[0]!r} on unchanged")
     closed = hold_closed_streams()
     command = [wine, "cmd", "/c", windows_path(program), *(f'"{argument}"' for argument in arguments)]
     if 2 not in closed:
         command.append(f"2>>{windows_path(f'/proc/{os.getpid()}/fd/2')}")
 
     def start(emulator_log):
-        def in_child():
-            on_one_cpu()
-            for descriptor in closed:
-                os.close(descriptor)
-
-        return subprocess.Popen(command, stderr=emulator_log, preexec_fn=in_child, start_new_session=True)
+        return subprocess.Popen(command, stderr=emulator_log, start_new_session=True,
+                                preexec_fn=lambda: [on_one_cpu(), *map(os.close, closed)])
 
     with open(f"{wine_prefix}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        made = os.path.join(wine_prefix, "made")
-        if not os.path.exists(made):
-            if not make_prefix(wine, wine_prefix):
-                note(wine_prefix, "making the prefix failed")
-                return GAVE_UP
-            open(made, "w").close()
+        made = pathlib.Path(wine_prefix, "made")
+        if not made.exists() and not make_prefix(wine, wine_prefix):
+            note(wine_prefix, "making the prefix failed")
+            return GAVE_UP
+        made.touch()
         status = attempt_all(wine_prefix, f"{os.path.basename(program)} {' '.join(arguments)}".rstrip(),
                              start, RUN_LIMIT, attempts=1)
     return GAVE_UP if status is None else status
