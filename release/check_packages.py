@@ -298,8 +298,8 @@ def windows_exe(facts):
     program = os.path.join(root, facts["installed"]["program"])
     failures = []
     headers = output_of(facts["tools"]["objdump"], "-p", program)
-    with open(facts["pe_baseline"]) as file:
-        baseline = [line.rstrip("\n") for line in file if line.strip() and not line.startswith("#")]
+    baseline = [line for line in pathlib.Path(facts["pe_baseline"]).read_text().splitlines()
+                if line.strip() and not line.startswith("#")]
     found = describe_pe(headers)
     if found != baseline:
         failures.append(f"{program} is not as {facts['pe_baseline']} holds it (-: the baseline, +: found); its "
@@ -322,9 +322,8 @@ def windows_exe(facts):
     manifest = re.search(r"\n1 24 [^\n]*\nBEGIN\n((?:[^\n]+\n)*?)END", resources)
     embedded = "".join(re.findall(r'^\s*"(.*)"$', manifest[1] if manifest else "", re.M))
     embedded = embedded.replace('""', '"').replace("\\n", "\n")
-    with open(facts["windows_manifest"]) as file:
-        if embedded != file.read():
-            failures.append(f"the embedded manifest is not {facts['windows_manifest']}:\n{embedded}")
+    if embedded != pathlib.Path(facts["windows_manifest"]).read_text():
+        failures.append(f"the embedded manifest is not {facts['windows_manifest']}:\n{embedded}")
     # It runs with the rights of whoever starts it, and asks for no more.
     if not re.search(r'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', embedded):
         failures.append("the manifest does not ask to run as the invoker, without UI access")
@@ -355,10 +354,9 @@ def sources(facts):
     source_dir = facts["source_dir"]
     if not os.path.isdir(os.path.join(source_dir, ".git")):
         raise Skipped(f"{source_dir} is no git work tree, whose files the source package is held to")
-    failures = []
     tree = json.loads(pathlib.Path(facts["packages"], "source-tree.json").read_text())
-    if tree["before"] != tree["after"]:
-        failures.append(f"packing the sources changed the source tree: it held {tree['before']}, now {tree['after']}")
+    failures = [] if tree["before"] == tree["after"] else [
+        f"packing the sources changed the source tree: it held {tree['before']}, now {tree['after']}"]
     with tarfile.open(only(os.path.join(facts["packages"], "source", "*.tar.gz"))) as package:
         members = package.getmembers()
     files = sorted(member.name.split("/", 1)[1] for member in members if member.isfile())
@@ -373,8 +371,8 @@ def sources(facts):
     return failures + ([f"modes other than 644, or 755 for what runs: {sorted(modes)}"] if modes else [])
 
 
-# The grants of licence in a source file's header, and their exceptions,
-# as this test reads them: the first words that say each.
+# The words of each grant of licence in a source file's header, and of
+# each exception.
 GRANTS = {
     "LGPL-2.1-or-later": r"GNU Lesser General Public License as published by the Free Software Foundation; "
                          r"either version 2\.1 of the License, or \(at your option\) any later version",
@@ -400,9 +398,8 @@ SOURCE_SUFFIXES = (".c", ".cc", ".S", ".s")
 
 def header_licences(path):
     """The SPDX terms a source file's header grants."""
-    with open(path, encoding="utf-8", errors="replace") as file:
-        text = " ".join(re.sub(r"^\s*(/\*+|\*+/?|//|#|;+|dnl)", " ", line) for line in file.read(8000).splitlines())
-    text = re.sub(r"\s+", " ", text)
+    header = pathlib.Path(path).read_text(encoding="utf-8", errors="replace")[:8000].splitlines()
+    text = re.sub(r"\s+", " ", " ".join(re.sub(r"^\s*(/\*+|\*+/?|//|#|;+|dnl)", " ", line) for line in header))
     found = {term for term, words in GRANTS.items() if re.search(words, text, re.I)}
     exception = next((name for name, words in EXCEPTIONS.items() if re.search(words, text, re.I)), None)
     return {f"{term} WITH {exception}" if exception and term.endswith("GPL-2.1-or-later") or
@@ -418,9 +415,7 @@ class SourceTree:
         downloads, files = fetch(facts["sources_cache"], name, version)
         self.root = os.path.join(facts["sources_cache"], "unpacked", f"{name}_{version}")
         if not os.path.isdir(self.root):
-            partial = f"{self.root}.partial"
-            shutil.rmtree(partial, ignore_errors=True)
-            os.makedirs(partial)
+            partial = fresh(f"{self.root}.partial")
             for file in files:
                 if ".orig." in file and not file.endswith(".asc") or ".debian.tar" in file:
                     output_of("tar", "-xf", os.path.join(downloads, file), "-C", partial)
@@ -429,13 +424,10 @@ class SourceTree:
                 output_of("tar", "-xJf", inner, "-C", partial, "--wildcards", "*/libgcc/*", "*/libstdc++-v3/*",
                           "*/libiberty/*")
             os.rename(partial, self.root)
-        self.stanzas = []
-        copyright_path = os.path.join(self.root, "debian", "copyright")
-        text = pathlib.Path(copyright_path).read_text(encoding="utf-8", errors="replace")
-        if text.startswith("Format:"):
-            for files, licence in re.findall(r"^Files:((?:[ \t]*\S[^\n]*\n)+?)(?:\S[^\n]*\n)*?License: (\S+)",
-                                             text, re.M):
-                self.stanzas.append((files.split(), licence))
+        text = pathlib.Path(self.root, "debian", "copyright").read_text(encoding="utf-8", errors="replace")
+        self.stanzas = [(files.split(), licence) for files, licence in re.findall(
+            r"^Files:((?:[ \t]*\S[^\n]*\n)+?)(?:\S[^\n]*\n)*?License: (\S+)", text, re.M)
+            if text.startswith("Format:")]
         self.files = {}
         for directory, _, names in os.walk(self.root):
             for file in names:
@@ -445,7 +437,7 @@ class SourceTree:
 
     def stanza_licence(self, path):
         relative = os.path.relpath(path, self.root).split("/", 1)[-1]
-        licence, files = None, None
+        licence = None
         for files, name in self.stanzas:
             if any(fnmatch.fnmatch(relative, pattern) for pattern in files):
                 licence, matched = name, files
@@ -493,8 +485,8 @@ def third_party(facts):
     elements; the notices hold each copyright file and the licences it names,
     and say where the source is that goes with the release."""
     failures = []
-    with open("/etc/os-release", encoding="utf-8") as file:
-        os_release = {key: value.strip('"') for key, value in re.findall(r"^(\w+)=(.*)$", file.read(), re.M)}
+    os_release = {key: value.strip('"') for key, value in
+                  re.findall(r"^(\w+)=(.*)$", pathlib.Path("/etc/os-release").read_text(), re.M)}
     distro = f"{os_release['ID']}-{os_release['VERSION_ID']}"
     trees = {}
     for package, name, root in every_root(facts):
@@ -503,8 +495,7 @@ def third_party(facts):
         bill = json.loads(pathlib.Path(root, facts["installed"]["bom"]).read_text(encoding="utf-8"))
         notices = pathlib.Path(root, facts["installed"]["notices"]).read_text(encoding="utf-8-sig")
         program = os.path.join(root, facts["installed"]["program"])
-        with open(program, "rb") as file:
-            digest = hashlib.sha256(file.read()).hexdigest()
+        digest = hashlib.sha256(pathlib.Path(program).read_bytes()).hexdigest()
         machine = "" if facts["platform"] == "windows" else machine_of(facts, program)
         greeting, components = bill["metadata"]["component"], bill["components"]
         by_ref = {component["bom-ref"]: component for component in components}
@@ -604,21 +595,21 @@ def third_party(facts):
             installed = [line.split("\t")[0] for line in output_of(
                 "dpkg-query", "--show", "--showformat=${Package}\t${source:Package}\n").splitlines()
                 if line.split("\t")[1] == source and os.path.isfile(f"/usr/share/doc/{line.split(chr(9))[0]}/copyright")]
-            texts = [open(f"/usr/share/doc/{package_name}/copyright", encoding="utf-8").read().rstrip("\n")
+            texts = [pathlib.Path(f"/usr/share/doc/{package_name}/copyright").read_text().rstrip("\n")
                      for package_name in installed]
             if not any(text in notices for text in texts):
                 failures.append(f"{name}: the notices hold no copyright file of {source}")
             for text in texts[:1]:
                 for licence in re.findall(r"/usr/share/common-licenses/([A-Za-z0-9.+-]*[A-Za-z0-9+])", text):
                     path = os.path.realpath(f"/usr/share/common-licenses/{licence}")
-                    if os.path.isfile(path) and open(path, encoding="utf-8").read().rstrip("\n") not in notices:
+                    if os.path.isfile(path) and pathlib.Path(path).read_text().rstrip("\n") not in notices:
                         failures.append(f"{name}: the notices lack {path}")
         for source in SHIPPED_SOURCES[runtime]:
             dsc = next(p["value"] for p in code[source]["properties"] if p["name"] == "greeting:source-in-release")
             if not re.search(rf"{re.escape(dsc)} and every file it lists, which go with", notices):
                 failures.append(f"{name}: the notices do not say where {dsc} is")
-        if facts["platform"] == "windows" and not notices.isascii() and not open(
-                os.path.join(root, facts["installed"]["notices"]), "rb").read().startswith(b"\xef\xbb\xbf"):
+        if facts["platform"] == "windows" and not notices.isascii() and not pathlib.Path(
+                root, facts["installed"]["notices"]).read_bytes().startswith(b"\xef\xbb\xbf"):
             failures.append(f"{name}: the notices are UTF-8 without the byte-order mark Notepad before Windows 10 needs")
     return failures
 
