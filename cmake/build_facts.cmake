@@ -1,7 +1,5 @@
-# The build's facts for every script and runner that works on it (the table
-# of cases, the package tests, the packaging scripts): put together here
-# alone, and written once, as build-facts.json in the build tree.
-#
+# The build's facts for every script and runner, put together here alone and
+# written once, as build-facts.json.
 # greeting_fact(<key> <value>)          a string (generator expressions allowed)
 # greeting_fact(<key> LIST <item>...)   a list of strings
 # greeting_fact(<key> BOOL <value>)     true or false, as if() takes <value>

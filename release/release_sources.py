@@ -116,8 +116,7 @@ def vouched(cache, source, version):
 def fetch(cache, source, version):
     """The directory in the cache that holds the source package whole, as
     Debian's signed index vouches for each file, and unpacking."""
-    cache = os.path.abspath(cache)
-    downloads = os.path.join(cache, "downloads")
+    downloads = os.path.join(cache := os.path.abspath(cache), "downloads")
     os.makedirs(downloads, exist_ok=True)
     listed = vouched(cache, source, version)
 
@@ -139,10 +138,9 @@ def fetch(cache, source, version):
             sys.exit(CANNOT_BE_HAD)
     dsc = next(name for name in listed if name.endswith(".dsc"))
     with tempfile.TemporaryDirectory() as scratch:
-        done = subprocess.run(["dpkg-source", "--no-copy", "--skip-patches", "-x", os.path.join(downloads, dsc),
-                               os.path.join(scratch, "unpacked")], env=ENV, capture_output=True, text=True)
-    if done.returncode:
-        sys.exit(f"release_sources.py: {dsc} does not unpack:\n{done.stdout}{done.stderr}")
+        if (done := subprocess.run(["dpkg-source", "--no-copy", "--skip-patches", "-x", os.path.join(downloads, dsc),
+                                    os.path.join(scratch, "unpacked")], env=ENV, capture_output=True, text=True)).returncode:
+            sys.exit(f"release_sources.py: {dsc} does not unpack:\n{done.stdout}{done.stderr}")
     return downloads, sorted(listed)
 
 

@@ -21,19 +21,17 @@
 
 namespace {
 
-// Says on standard error, in one line, that standard output refused a write,
-// and why: "greeting: write error: REASON". The line is put together on the
-// stack, as memory may be what ran out, and leaves in one write, so it cannot
-// be interleaved with another writer's. If standard error fails too, there is
-// no one left to tell.
+// Says on standard error that standard output refused a write, and why:
+// "greeting: write error: REASON". Put together on the stack, as memory may be
+// what ran out, it leaves in one write, so no other writer can split it. If
+// standard error fails too, there is no one left to tell.
 void report_write_error(int error)
 {
     constexpr std::size_t longest = 256;
     std::array<char, longest> line{};
     char* const last = &line.back();  // kept for the line feed
     char* end = line.data();
-    // A reason too long for the line is cut short; none comes near (glibc's
-    // longest is 49 characters).
+    // A reason too long is cut short; none comes near (glibc's longest is 49).
     // GCOVR_EXCL_BR_START: no reason is cut short
     const auto append = [&end, last](std::string_view text) {
         const auto room = static_cast<std::size_t>(std::distance(end, last));
@@ -41,9 +39,8 @@ void report_write_error(int error)
     };
     // GCOVR_EXCL_BR_STOP
     append("greeting: write error");
-    // glibc and wasi-libc set errno whenever a write, a flush or a close
-    // fails; Microsoft's msvcrt does not when WriteFile takes only part of a
-    // write. Without a reason, strerror(0) would say "Success".
+    // msvcrt, unlike glibc and wasi-libc, sets no errno when WriteFile takes
+    // only part of a write; strerror(0) would say "Success".
     if (error != 0) {  // GCOVR_EXCL_BR_LINE: glibc always sets errno; msvcrt's case is in the Windows table
         append(": ");
         append(std::strerror(error));
@@ -61,18 +58,15 @@ int main()
     std::printf("Hello Belmorax, C style\n");
     std::cout << "Hello Belmorax, C++ style \n";
 
-    // std::cout stays synchronised with stdio, so both lines now sit in
-    // stdout's buffer, in the order written. Pushing it out here rather than
-    // leaving it to exit is what lets a refused write (a full disk, a closed
-    // descriptor, a reader that has gone) be reported instead of lost. The
-    // stream writes through stdout, so stdout's error flag is set by any
-    // write either line could not make: the stream's own state tells no more.
+    // std::cout stays synchronised with stdio, so both lines sit in stdout's
+    // buffer, in order. Flushing here rather than at exit lets a refused write
+    // be reported instead of lost; stdout's error flag tells of any write
+    // either line could not make.
     bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
 
-    // Network and user-space file systems may take a write into their cache
-    // and refuse it only when the file is closed, so close the descriptor
-    // and look. Not the FILE: std::cout flushes it once more at exit, and
-    // with nothing left in it that touches nothing.
+    // Network and user-space file systems may refuse a write only at close,
+    // so close the descriptor and look. Not the FILE: std::cout flushes it
+    // once more at exit, which, empty, touches nothing.
 #ifdef _WIN32
     written = written && _close(_fileno(stdout)) == 0;
 #else

@@ -1,7 +1,5 @@
-# Fails unless greeting's own code checks a stack canary: its objects call
-# __stack_chk_fail (__stack_chk_fail_local on 32-bit x86), which only the
-# code the compiler adds for the canary calls, and the program, as linked
-# and before it is stripped, holds that function or imports it.
+# Fails unless greeting's objects call __stack_chk_fail(_local), as only the
+# canary's check does, and the program before stripping holds or imports it.
 # -D PROGRAM=... -D NM=... -D OBJECTS=a.o;...
 cmake_minimum_required(VERSION 3.25)
 foreach(file IN LISTS OBJECTS PROGRAM)

@@ -1,13 +1,11 @@
-# Builds greeting as an ordinary user (nobody), installs that build as root,
-# then as its owner: the second install must work as the first did, as after
-# `sudo cmake --install build` a user's own install does.
+# Builds greeting as nobody, installs it as root, then as its owner, as a
+# user's own install follows `sudo cmake --install build`.
 # -D SOURCE_DIR=...
 cmake_minimum_required(VERSION 3.25)
 # Not in the build tree, where nobody may not be let in.
 execute_process(COMMAND mktemp -d --tmpdir greeting-install-test.XXXXXX
   OUTPUT_VARIABLE SCRATCH OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 file(MAKE_DIRECTORY "${SCRATCH}/sources")
-# A copy of the sources, which nobody may not be able to read where they are.
 file(GLOB sources RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*")
 list(REMOVE_ITEM sources build .git)
 foreach(entry IN LISTS sources)

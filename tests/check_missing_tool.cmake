@@ -1,7 +1,5 @@
-# Configures greeting as a newcomer would where a tool is missing, and
-# checks that CMake stops with the one line that names it and how to
-# install it, with no false error beside it; and that a failed check of a
-# C++ library is not remembered, so that the next configure looks again.
+# With a tool missing, configuring stops with the one line that names it
+# and how to install it; a failed C++ library check is not remembered.
 # -D SOURCE_DIR=... -D SCRATCH=... -D GENERATOR=...
 cmake_minimum_required(VERSION 3.25)
 set(failures "")

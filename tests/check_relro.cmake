@@ -1,6 +1,5 @@
-# Fails unless every GOT of a statically linked ELF program lies inside its
-# GNU_RELRO segment, which becomes read-only once relocation is done: a GOT
-# slot left writable for the whole run is a place to redirect a call.
+# Fails unless every GOT of a static ELF program lies inside GNU_RELRO: a
+# slot writable for the whole run is a place to redirect a call.
 # -D PROGRAM=... -D READELF=...
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C ${READELF} -W --segments --sections ${PROGRAM}

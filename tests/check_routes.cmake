@@ -1,9 +1,7 @@
-# Fails unless the compiled program writes its first line with a real printf
-# call and never puts, and its second with the C++ library's string inserter
-# on std::cout (libstdc++'s or libc++'s). The printf call shows as printf,
-# as glibc's checked __printf_chk (with _FORTIFY_SOURCE), or, under MinGW,
-# whose printf is an inline wrapper compiled into the object, as the
-# __mingw_vfprintf that wrapper calls.
+# Fails unless greeting calls printf and never puts, and writes to std::cout
+# through the C++ library's string inserter. printf shows as itself, as
+# __printf_chk (_FORTIFY_SOURCE), or as MinGW's inline wrapper's
+# __mingw_vfprintf.
 # -D NM=... -D OBJECTS=a.o;...
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C ${NM} --demangle ${OBJECTS} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
@@ -15,8 +13,7 @@ endif()
 if(NOT c_calls MATCHES "printf")
   message(FATAL_ERROR "greeting does not call printf:\n${symbols}")
 endif()
-# libc++ puts its names in an ABI namespace: __1, or __2 where Debian builds
-# it for WebAssembly.
+# libc++'s ABI namespace: __1, or __2 in Debian's WebAssembly build.
 if(NOT symbols MATCHES " U std::(__[0-9]+::)?cout\n")
   message(FATAL_ERROR "greeting does not write to std::cout:\n${symbols}")
 endif()

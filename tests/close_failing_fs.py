@@ -1,13 +1,8 @@
 #!/usr/bin/python3
-"""A file system whose files take every write and fail when closed.
-
-It stands for a network or user-space file system that caches writes and
-finds out only at close that it cannot keep them: write() succeeds, close()
-fails with EIO. What was written can still be read back, which shows that
-the bytes reached the file system before the close refused them.
-
-black_box.py mounts it with `mounted(DIR)`; the file system itself runs as
-`close_failing_fs.py serve DIR`, in the background.
+"""A file system whose files take every write and fail when closed (EIO),
+as a network file system that finds out at close that it cannot keep them;
+what was written can be read back. black_box.py mounts it with
+`mounted(DIR)`, which runs `close_failing_fs.py serve DIR` in the background.
 """
 
 import contextlib

@@ -1,20 +1,17 @@
-// Faults of Microsoft's msvcrt.dll that Wine never shows, injected at link
-// time into a test build of greeting's own objects (-Wl,--wrap), for the
-// Windows table. GREETING_INJECT names the one to inject:
-// - short_write: WriteFile took only part of a line. msvcrt's _write then
-//   returns the short count without setting errno, and fwrite, which
-//   greeting's second line goes through (stdout is unbuffered there), marks
-//   the stream failed and returns what was taken: a reason-less refusal.
-// - close_fails: closing the handle failed, as a network share's may once
-//   its write cache meets a full disk; _close maps that to errno.
+// Faults of Microsoft's msvcrt that Wine never shows, injected at link time
+// (-Wl,--wrap) into a test build of greeting's objects; GREETING_INJECT names
+// one:
+// - short_write: WriteFile took part of a line; msvcrt's _write returns the
+//   short count with no errno, and fwrite (stdout is unbuffered there) marks
+//   the stream failed: a refusal without a reason.
+// - close_fails: closing the handle failed, as a network share's may.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <io.h>
 
-// greeting's call of _close goes through its import's pointer, which the
-// wrapper stands in for; 32-bit C names carry a leading underscore.
+// _close is called through its import's pointer; 32-bit names carry a "_".
 #ifdef __i386__
 extern "C" int (*__real__imp___close)(int);
 #define REAL_CLOSE __real__imp___close

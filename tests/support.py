@@ -19,9 +19,8 @@ def facts(path):
 
 
 def skip(why):
-    """Says why the test can prove nothing on this machine, also in the note
-    GREETING_SKIP_NOTE names, which ctest prints after the run; returns the
-    status that tells ctest it was skipped."""
+    """Says why the test can prove nothing here, also in GREETING_SKIP_NOTE's
+    note, which ctest prints after the run; the status that says skipped."""
     print(f"Skipped: {why}")
     if note := os.environ.get("GREETING_SKIP_NOTE"):
         pathlib.Path(note).parent.mkdir(parents=True, exist_ok=True)

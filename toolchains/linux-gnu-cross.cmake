@@ -1,8 +1,5 @@
-# Cross-builds greeting for Linux on another architecture with Debian's GNU
-# cross compilers, and runs the result under QEMU's user-mode emulator.
-# GREETING_CROSS_TRIPLE names the target, such as aarch64-linux-gnu.
-# greeting links statically there, so the emulator needs no libraries of the
-# target's.
+# Cross-builds greeting, statically, with Debian's GNU cross compiler for
+# GREETING_CROSS_TRIPLE (aarch64-linux-gnu, say), run under QEMU.
 set(CMAKE_SYSTEM_NAME Linux)
 # try_compile runs this file again, and needs the triple as well.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES GREETING_CROSS_TRIPLE)
@@ -13,10 +10,9 @@ string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${GREETING_CROSS_TRIPLE}")
 
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
 greeting_find_required(CMAKE_CXX_COMPILER ${GREETING_CROSS_TRIPLE}-g++)
-# Where Debian's own glibc for the target is installed (libc6-dev:ARCH, by
-# multiarch), greeting links it rather than the cross toolchain's copy: it
-# is the host's version, whose source Debian's mirror keeps, and which then
-# goes with the program's release once for all.
+# Debian's own glibc for the target (libc6-dev:ARCH), where installed, is
+# the host's version, whose source the mirror keeps and the release carries
+# once for all: linked rather than the cross toolchain's.
 if(EXISTS /usr/lib/${GREETING_CROSS_TRIPLE}/libc.a)
   string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -B/usr/lib/${GREETING_CROSS_TRIPLE}/ -L/usr/lib/${GREETING_CROSS_TRIPLE}")
 endif()

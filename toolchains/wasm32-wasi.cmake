@@ -8,9 +8,7 @@ set(GREETING_CROSS_TRIPLE wasm32-wasi)
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)
 greeting_find_required(CMAKE_CXX_COMPILER clang++-14 clang++)
 set(CMAKE_CXX_COMPILER_TARGET ${GREETING_CROSS_TRIPLE})
-# clang links with LLVM's linker, named here rather than left to clang's
-# search, and CMake reads the objects with LLVM's nm: binutils' cannot read
-# WebAssembly.
+# LLVM's linker and nm: binutils' cannot read WebAssembly.
 greeting_find_required(GREETING_WASM_LD wasm-ld-14 wasm-ld)
 set(CMAKE_EXE_LINKER_FLAGS_INIT --ld-path=${GREETING_WASM_LD})
 greeting_find_required(CMAKE_NM llvm-nm-14 llvm-nm)
@@ -26,17 +24,13 @@ foreach(query_and_use -print-file-name=libc.a=wasi-libc -print-file-name=libc++.
   endif()
 endforeach()
 
-# Debian puts the target's headers beside the host's, not in a sysroot of
-# their own, and clang would search the host's /usr/include behind them: a
-# header the target lacks would quietly come from the host. Only the
-# target's C++ and C headers are searched, then clang's own.
+# Debian puts the target's headers beside the host's, which clang would
+# search behind them: only the target's, then clang's own, are searched.
 set(wasi_include /usr/include/${GREETING_CROSS_TRIPLE})
 set(CMAKE_CXX_FLAGS_INIT "-nostdlibinc -isystem ${wasi_include}/c++/v1 -isystem ${wasi_include}")
 
-# clang runs binaryen's wasm-opt over the linked module whenever wasm-opt is
-# on PATH and the link line carries an -O flag, so the same sources would
-# give different modules on machines with and without binaryen. The
-# optimisation flags stay on the compile line; the link line does without.
+# clang runs binaryen's wasm-opt, where installed, on a link line with -O:
+# the link line does without, so every machine links the same module.
 set(CMAKE_CXX_LINK_EXECUTABLE
   "<CMAKE_CXX_COMPILER> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
 

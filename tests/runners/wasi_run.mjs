@@ -1,14 +1,9 @@
-// Runs a WASI command module under Node.js's built-in WASI (node:wasi), the
-// one WebAssembly runtime Debian 12 ships: the WebAssembly toolchain's
-// emulator (CMAKE_CROSSCOMPILING_EMULATOR). The module gets this process's
-// arguments after the module's path, its environment, and its standard
-// input, output and error as they are; its exit status is this process's.
-//
-// Nothing here touches process.stdout or imports node:process: either makes
-// Node set up its own standard output, and put a pipe in non-blocking mode,
-// under the module's feet. A failure of the runner itself is one line on
-// standard error and status 125.
-//
+// Runs a WASI module under Node.js's WASI, the one WebAssembly runtime
+// Debian 12 ships, with this process's arguments, environment and standard
+// streams; its status is this process's. Nothing here touches
+// process.stdout or imports node:process: either makes Node put a pipe in
+// non-blocking mode under the module's feet. The runner's own failure is
+// one line on standard error and status 125.
 // Usage: node --no-warnings wasi_run.mjs MODULE [ARG...]
 import { writeSync } from "node:fs";
 import { readFile } from "node:fs/promises";
