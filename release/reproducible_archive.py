@@ -19,6 +19,7 @@ Usage: reproducible_archive.py ARCHIVE...   each a .tar.gz, .zip or .deb, rewrit
 
 import gzip
 import io
+import pathlib
 import re
 import struct
 import sys

@@ -249,18 +249,14 @@ def purl(kind, name, version, namespace="", **qualifiers):
 
 def windows_imports(facts, program):
     """The DLLs a Windows program imports, as objdump names them."""
-    if facts["platform"] != "windows":
-        return []
-    headers = subprocess.run([facts["tools"]["objdump"], "-p", program], env=ENV, capture_output=True,
-                             text=True, check=True).stdout
-    return sorted(set(re.findall(r"\tDLL Name: (\S+)", headers)))
+    return [] if facts["platform"] != "windows" else sorted(set(re.findall(r"\tDLL Name: (\S+)", subprocess.run(
+        [facts["tools"]["objdump"], "-p", program], env=ENV, capture_output=True, text=True, check=True).stdout)))
 
 
 def bill(facts, package_name, program, packages, sources):
-    with open(program, "rb") as file:
-        digest = hashlib.sha256(file.read()).hexdigest()
-    with open("/etc/os-release", encoding="utf-8") as file:
-        release = {key: value.strip('"') for key, value in re.findall(r"^(\w+)=(.*)$", file.read(), re.M)}
+    digest = hashlib.sha256(pathlib.Path(program).read_bytes()).hexdigest()
+    release = {key: value.strip('"') for key, value in
+               re.findall(r"^(\w+)=(.*)$", pathlib.Path("/etc/os-release").read_text(), re.M)}
     distro = f"{release['ID']}-{release['VERSION_ID']}"
     debian = {"name": release.get("NAME", release["ID"]), "url": [release.get("HOME_URL", "")]}
 
@@ -297,13 +293,12 @@ def bill(facts, package_name, program, packages, sources):
         })
         dependencies.append({"ref": ref, "dependsOn": sorted({source_refs[facts_of["code"]],
                                                                source_refs[facts_of["built_from"]]})})
-    # The operating system the packages come from, as scanners (trivy,
-    # Dependency-Track) recognise it: a component that holds them.
-    system = distro
-    components.append({"type": "operating-system", "bom-ref": system, "name": release["ID"],
+    # The operating system, as scanners (trivy, Dependency-Track) recognise
+    # it: a component that holds the packages.
+    components.append({"type": "operating-system", "bom-ref": distro, "name": release["ID"],
                        "version": release["VERSION_ID"], "description": release.get("PRETTY_NAME", ""),
                        "supplier": debian})
-    dependencies.append({"ref": system, "dependsOn": binary_refs})
+    dependencies.append({"ref": distro, "dependsOn": binary_refs})
     # Windows' own DLLs, which the program imports and Windows provides.
     dlls = windows_imports(facts, program)
     for dll in dlls:
@@ -312,7 +307,7 @@ def bill(facts, package_name, program, packages, sources):
                            "description": "part of Windows, which loads it when greeting starts; not shipped"})
         dependencies.append({"ref": f"windows:{dll}", "dependsOn": []})
     name = facts["name"]
-    dependencies.insert(0, {"ref": name, "dependsOn": [system] + [f"windows:{dll}" for dll in dlls]})
+    dependencies.insert(0, {"ref": name, "dependsOn": [distro] + [f"windows:{dll}" for dll in dlls]})
     maintainer = re.fullmatch(r"(.*?) *<(.*)>", facts["maintainer"])
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or facts["release_epoch"])
     created = datetime.datetime.fromtimestamp(epoch, datetime.timezone.utc)
