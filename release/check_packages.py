@@ -737,8 +737,9 @@ def signed_release(facts):
     for name in names:
         path = pathlib.Path(release, name)
         verify = [facts["tools"]["gpgv"], "--keyring", keyring, f"{path}.asc", path]
-        if not pathlib.Path(f"{path}.asc").read_text().startswith("-----BEGIN PGP SIGNATURE-----\n"):
-            failures.append(f"{name}.asc is no ASCII-armoured signature")
+        if not (asc := pathlib.Path(f"{path}.asc")).exists() or not asc.read_text().startswith("-----BEGIN PGP SIG"):
+            failures.append(f"{name}.asc is missing, or no ASCII-armoured signature")
+            continue
         if (done := subprocess.run(verify, env=ENV, capture_output=True, text=True)).returncode:
             failures.append(f"gpgv refuses {name}.asc:\n{done.stderr}")
         path.write_bytes(bytes([path.read_bytes()[0] ^ 1]) + path.read_bytes()[1:])
@@ -766,9 +767,9 @@ def image(facts):
         wanted_platforms = set(OCI_PLATFORMS.values()) - left_out(facts)
         if set(images) != wanted_platforms:
             failures.append(f"the image is for {sorted(images)}; wanted {sorted(wanted_platforms)}")
-        if "manifest.json" not in oci.archive.getnames():
-            failures.append("the archive has no manifest.json, which Docker's classic image store loads")
-        docker = {tag: entry for entry in json.loads(oci.read("manifest.json") if not failures else "[]")
+        has_manifest = "manifest.json" in oci.archive.getnames()
+        failures += [] if has_manifest else ["the archive has no manifest.json, which Docker's classic store loads"]
+        docker = {tag: entry for entry in json.loads(oci.read("manifest.json") if has_manifest else "[]")
                   for tag in entry["RepoTags"]}
         for platform, (manifest, config) in sorted(images.items()):
             layer_descriptor = manifest["layers"][0]
