@@ -1,7 +1,9 @@
 """What greeting's test and release scripts share: the build's facts
-(build-facts.json, which CMake writes), the skip protocol, whether / is a
-mount point, and reading an OCI image archive."""
+(build-facts.json, which CMake writes), the skip protocol, the launchers'
+log and closed streams, whether / is a mount point, and reading an OCI
+image archive."""
 
+import contextlib
 import io
 import json
 import os
@@ -26,6 +28,31 @@ def skip(why):
         pathlib.Path(note).parent.mkdir(parents=True, exist_ok=True)
         pathlib.Path(note).write_text(f"{why}\n")
     return SKIPPED
+
+
+def log(line, otherwise=None):
+    """Appends a line to GREETING_EMULATOR_LOG's file, else to `otherwise`'s,
+    else to standard error."""
+    if path := os.environ.get("GREETING_EMULATOR_LOG") or otherwise:
+        with open(path, "a", encoding="utf-8") as file:
+            file.write(f"{line}\n")
+    else:
+        with contextlib.suppress(OSError):
+            os.write(2, f"{line}\n".encode())
+
+
+def hold_closed_streams():
+    """Holds each standard stream closed here by /dev/null, so that nothing a
+    launcher opens lands on it, and says which they are, for the launcher
+    to close again in the process that starts the program."""
+    closed = []
+    for descriptor in (0, 1, 2):
+        try:
+            os.fstat(descriptor)
+        except OSError:
+            closed.append(descriptor)
+            os.dup2(os.open(os.devnull, os.O_RDWR), descriptor)
+    return closed
 
 
 def root_is_mount_point():

@@ -14,7 +14,7 @@ launcher for the table of cases.
   they are (in the foreground it would put pipes between them), with its
   state at a short path under /tmp. As the children's subreaper, the runner
   waits for greeting, at most a minute, and ends as it ended.
-- A closed standard stream stays closed for greeting (closed_streams.py).
+- A closed standard stream stays closed for greeting.
 
 greeting is the first process of its PID namespace, which the kernel sends
 no signal it has not asked for: a reader that has gone, or the file-size
@@ -29,7 +29,6 @@ IMAGE is the OCI image archive, TAG its image index's, PLATFORM the image's
 could not be started, or greeting did not end in time.
 """
 
-import contextlib
 import ctypes
 import fcntl
 import json
@@ -42,8 +41,6 @@ import sys
 import tempfile
 import time
 
-from closed_streams import hold_closed_streams
-
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import support  # noqa: E402
 
@@ -52,15 +49,6 @@ LIMITS = {"RLIMIT_FSIZE": resource.RLIMIT_FSIZE, "RLIMIT_DATA": resource.RLIMIT_
 COULD_NOT_START = 125
 UNLIMITED = (1 << 64) - 1  # as an OCI config writes "no limit"
 TIME_LIMIT = 60  # seconds: greeting ends long before, or is stuck
-
-
-def say(line):
-    if log := os.environ.get("GREETING_EMULATOR_LOG"):
-        with open(log, "a", encoding="utf-8") as file:
-            file.write(f"{line}\n")
-    else:
-        with contextlib.suppress(OSError):
-            os.write(2, f"{line}\n".encode())
 
 
 def root_file_system(image, tag, platform):
@@ -103,30 +91,28 @@ def main(argv):
     if len(argv) < 4:
         sys.exit(__doc__)
     runc, tag, platform, image, arguments = argv[0], argv[1], argv[2], argv[3], argv[4:]
-    closed = hold_closed_streams()
-    # greeting's limits, given to the container; the runner and runc work
-    # without them.
+    closed = support.hold_closed_streams()
+    # greeting's limits go to the container; the runner and runc do without.
     limits = {name: resource.getrlimit(number) for name, number in LIMITS.items()}
     for name, number in LIMITS.items():
         resource.setrlimit(number, (limits[name][1], limits[name][1]))
     if not support.root_is_mount_point():
-        say(f"unusable here: {support.NO_MOUNT_POINT}")
+        support.log(f"unusable here: {support.NO_MOUNT_POINT}")
         return COULD_NOT_START
     image_config, root = root_file_system(image, tag, platform)
     if root is None:
-        say(f"unusable here: the image holds no {platform} program: packing leaves out a platform whose glibc "
-            "source cannot be had (package.image says which)")
+        support.log(f"unusable here: the image holds no {platform} program: packing leaves out a platform whose "
+                    "glibc source cannot be had (package.image says which)")
         return COULD_NOT_START
     ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
     with tempfile.TemporaryDirectory(prefix="runc-", dir="/tmp") as state:
         bundle, container = os.path.join(state, "bundle"), f"greeting-{os.getpid()}"
         os.makedirs(bundle)
-        with open(os.path.join(bundle, "config.json"), "w") as file:
-            json.dump(run_config(runc, image_config, root, arguments, limits), file)
+        pathlib.Path(bundle, "config.json").write_text(json.dumps(run_config(runc, image_config, root, arguments,
+                                                                              limits)))
         pid_file = os.path.join(bundle, "pid")
-        started = subprocess.run([runc, "--root", state, "run", "--detach", "--pid-file", pid_file,
-                                  "--bundle", bundle, container],
-                                 preexec_fn=lambda: [os.close(descriptor) for descriptor in closed])
+        started = subprocess.run([runc, "--root", state, "run", "--detach", "--pid-file", pid_file, "--bundle",
+                                  bundle, container], preexec_fn=lambda: [*map(os.close, closed)])
         try:
             if started.returncode:
                 return COULD_NOT_START
@@ -134,7 +120,7 @@ def main(argv):
             deadline = time.monotonic() + TIME_LIMIT
             while (ended := os.waitpid(pid, os.WNOHANG))[0] == 0:
                 if time.monotonic() > deadline:
-                    say(f"oci_run.py: greeting did not end within {TIME_LIMIT} s")
+                    support.log(f"oci_run.py: greeting did not end within {TIME_LIMIT} s")
                     return COULD_NOT_START
                 time.sleep(0.01)
             status = ended[1]

@@ -40,7 +40,8 @@ import sys
 import tempfile
 import time
 
-from closed_streams import hold_closed_streams
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import support  # noqa: E402
 
 ATTEMPTS = 4
 # Seconds: under QEMU, 32-bit Wine is many times slower, most of all making
@@ -57,8 +58,7 @@ PREFIX_WORKS = 7  # what cmd /c exit 7 gives in a prefix that works
 
 
 def note(wine_prefix, text, prefix="wine_run.py: "):
-    with open(os.environ.get("GREETING_EMULATOR_LOG") or f"{wine_prefix}.log", "a", encoding="utf-8") as log:
-        log.write(f"{prefix}{text}\n")
+    support.log(f"{prefix}{text}", f"{wine_prefix}.log")
 
 
 def prefix_processes(wine_prefix, server=True):
@@ -187,7 +187,7 @@ def make_prefix(wine, wine_prefix):
 def run_in_prefix(wine, wine_prefix, program, arguments):
     if unpassable := [argument for argument in arguments if re.search('["%]', argument)]:
         sys.exit(f"wine_run.py: cmd cannot pass {unpassable[0]!r} on unchanged")
-    closed = hold_closed_streams()
+    closed = support.hold_closed_streams()
     command = [wine, "cmd", "/c", windows_path(program), *(f'"{argument}"' for argument in arguments)]
     if 2 not in closed:
         command.append(f"2>>{windows_path(f'/proc/{os.getpid()}/fd/2')}")
