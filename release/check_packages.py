@@ -697,7 +697,7 @@ def release_sources(facts):
     cache = os.path.join(facts["packages"], "changed-cache")
     shutil.rmtree(cache, ignore_errors=True)
     shutil.copytree(facts["sources_cache"], cache, symlinks=True, ignore=shutil.ignore_patterns("unpacked"))
-    debian = pathlib.Path(glob.glob(os.path.join(cache, "downloads", "glibc_*.debian.tar.xz"))[0])
+    debian = pathlib.Path(cache, "downloads", glibc.replace(".dsc", ".debian.tar.xz"))
     debian.write_bytes(content := debian.read_bytes() + b"\0")
     dsc = pathlib.Path(cache, "downloads", glibc)
     dsc.write_text(re.sub(rf"^ [0-9a-f]{{64}} \d+ {re.escape(debian.name)}$",

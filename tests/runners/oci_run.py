@@ -6,7 +6,7 @@ launcher for the table of cases.
 - The platform's layer is unpacked once, beside the archive, into a root
   file system every run shares, read-only; another architecture's program
   runs there under QEMU (.ci/register-binfmt).
-- Each run is runc's own default container (runc spec), running the image's
+- Each run is the default container runc writes for a bundle, running the image's
   entrypoint with this runner's arguments, as the image's user, with its
   environment and its file-size and data limits (OCI rlimits), which the
   runner and runc themselves do without.
