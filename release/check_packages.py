@@ -896,18 +896,17 @@ def podman_run(facts):
     return failures
 
 
-def docker(facts, started=True):
-    """The private Docker daemon's state, in the build tree, and the short
-    path of its own under /tmp where it keeps its sockets and pid."""
-    can_run_containers()
-    state = os.path.join(facts["packages"], "docker")
-    return state, pathlib.Path(state, "run").read_text() if started else None
+def docker_run_directory(facts):
+    """The short path of its own under /tmp where the private Docker daemon
+    keeps its sockets and pid, as docker_daemon_start wrote it down."""
+    return pathlib.Path(facts["packages"], "docker", "run").read_text()
 
 
 def docker_daemon_start(facts):
     """A private Docker daemon, as Debian's docker.io runs it, for the
     tests of Docker and containerd; docker_daemon_stop stops it."""
-    state = fresh(docker(facts, started=False)[0])
+    can_run_containers()
+    state = fresh(facts["packages"], "docker")
     run = tempfile.mkdtemp(prefix="dkr-", dir="/tmp")
     pathlib.Path(state, "run").write_text(run)
     with open(os.path.join(state, "dockerd.log"), "w") as log:
@@ -929,7 +928,7 @@ def docker_daemon_start(facts):
 def docker_daemon_stop(facts):
     """Stops the private Docker daemon by its pid, and takes its sockets away."""
     with contextlib.suppress(FileNotFoundError):
-        run = docker(facts)[1]
+        run = docker_run_directory(facts)
         with contextlib.suppress(FileNotFoundError, ProcessLookupError):
             pid = int(pathlib.Path(run, "pid").read_text())
             os.kill(pid, signal.SIGTERM)
@@ -945,7 +944,8 @@ def docker_run(facts):
     """Docker loads the archive (manifest.json) and runs each platform's
     image as user 65532, printing exactly the greeting; its client reports
     a full device itself (1), and ignores a closed standard output (0)."""
-    command = [facts["tools"]["docker"], "--host", f"unix://{docker(facts)[1]}/docker.sock"]
+    can_run_containers()
+    command = [facts["tools"]["docker"], "--host", f"unix://{docker_run_directory(facts)}/docker.sock"]
     loaded = re.findall(r"^Loaded image: (\S+)$", output_of(*command, "load", "--input", the_image(facts)), re.M)
     version, failures = facts["version"], []
     with support.OciArchive(the_image(facts)) as oci:
@@ -970,7 +970,8 @@ def docker_run(facts):
 def containerd_run(facts):
     """containerd imports the archive under its normalized name, and runs
     the host's image and another's, printing exactly the greeting."""
-    command = [facts["tools"]["ctr"], "--address", f"{docker(facts)[1]}/containerd/containerd.sock"]
+    can_run_containers()
+    command = [facts["tools"]["ctr"], "--address", f"{docker_run_directory(facts)}/containerd/containerd.sock"]
     name = f"docker.io/library/greeting:{facts['version']}"
     output_of(*command, "images", "import", "--all-platforms", "--snapshotter", "native", the_image(facts))
     names = output_of(*command, "images", "list", "--quiet").split()
