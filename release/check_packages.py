@@ -229,6 +229,9 @@ def contents(facts):
         if found != LAYOUTS[kind]:
             failures.append(f"{name} holds {found}\n  wanted {LAYOUTS[kind]}")
             continue
+        # The scripts find each file where the build's facts say it installs.
+        failures += [f"{name} holds no {key} at {path!r}, where the build's facts put it" for key, path in
+                     facts["installed"].items() if path not in found and (kind, key) != ("image", "manual")]
         if kind == "zip":
             failures += [f"{name}: {text} has lines that do not end in CR LF" for text in found
                          if text != facts["installed"]["program"] and
