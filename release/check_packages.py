@@ -757,7 +757,8 @@ def image(facts):
     config names its program's platform and a user not root; each layer, of
     at most 2.5 MiB, holds root's files and their directories, and a program
     that prints exactly the greeting (under QEMU, for others); the source
-    image, VERSION-source, holds glibc's source."""
+    image, VERSION-source, holds under /usr/src/debian glibc's .dsc and
+    every file it lists, as it lists them."""
     version, failures = facts["version"], []
     with support.OciArchive(the_image(facts)) as oci:
         index = json.loads(oci.read("index.json"))
@@ -810,13 +811,17 @@ def image(facts):
                                 "(other platforms run under QEMU once .ci/register-binfmt has run)")
         if docker.get(f"greeting:{version}", {}).get("Config") != docker.get(f"greeting:{version}-amd64", {}).get("Config"):
             failures.append(f"manifest.json does not load the x86-64 image as greeting:{version}")
-        held = set()
+        held = {}
         for descriptor in json.loads(oci.blob(oci.tagged(f"{version}-source")))["layers"]:
             with oci.layer(descriptor) as layer:
-                held |= {os.path.basename(entry.name) for entry in layer if entry.isfile()}
+                held |= {entry.name: layer.extractfile(entry).read() for entry in layer if entry.isfile()}
         dsc = f"glibc_{dpkg_field('libc6', 'source:Version')}.dsc"
-        if dsc not in held or not any(name.startswith("glibc_") and ".orig." in name for name in held):
-            failures.append(f"the source image holds {sorted(held)}; wanted {dsc} and every file it lists")
+        directory = f"usr/src/debian/{dsc[:-4]}/"
+        listed = re.findall(r"^ ([0-9a-f]{64}) \d+ (\S+)$", held.get(directory + dsc, b"").decode(), re.M)
+        if not listed or any(hashlib.sha256(held.get(directory + name, b"")).hexdigest() != digest
+                             for digest, name in listed):
+            failures.append(f"the source image holds {sorted(held)}; wanted {directory}{dsc} and every file it "
+                            "lists, as it lists them")
     return failures
 
 
